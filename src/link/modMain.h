@@ -5,6 +5,7 @@
 #include "Stopwatch.h"
 
 #include <QObject>
+#include <QSerialPort>
 #include <QStringList>
 #include <memory>
 
@@ -30,6 +31,10 @@ public:
     bool PortStreaming = false;
     std::unique_ptr<clsReg> Reg; // the one settings-store object, created by the search window
 
+    // The program's one serial port. It lives here rather than on a window so that the link
+    // can run without one.
+    QSerialPort Comm;
+
     // --- Stopwatch slots 1 to 10 ---
     Stopwatch& Timers() { return timers_; }
     void StartTimer(int slot) { timers_.StartTimer(slot); }
@@ -40,10 +45,14 @@ public:
     // Lets pending window events run once.
     static void DoEvents();
 
-    // Ends the program at once: every wait returns, the event loops stop and no further
-    // window comes up. Safe to call more than once.
+    // Ends the program at once: every wait returns and programEnding is raised, which the
+    // application connects to stopping every event loop (tests watch it instead). Safe to
+    // call more than once.
     void EndProgram(int exitCode = 0);
     bool Ending() const { return timers_.Ending(); }
+
+signals:
+    void programEnding(int exitCode);
 
 private:
     Stopwatch timers_;
