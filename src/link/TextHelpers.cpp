@@ -33,3 +33,13 @@ QString VersionText(int major, int minor, int revision) {
 QString ProgramVersionText() {
     return VersionText(VersionMajor, VersionMinor, VersionRevision);
 }
+
+QString IdentityText(const QString& buffer) {
+    QString line = buffer;
+    if (line.endsWith(QLatin1Char('\n'))) line.chop(1);
+    if (line.endsWith(QLatin1Char('\r'))) line.chop(1);
+    const qsizetype previousEnd = line.lastIndexOf(QLatin1Char('\n'));
+    if (previousEnd >= 0) line = line.mid(previousEnd + 1);
+    const QString comma = QStringLiteral(",");
+    return GetField(line, comma, 8) + QStringLiteral("  Version ") + GetField(line, comma, 9);
+}

@@ -23,3 +23,8 @@ inline constexpr int VersionMajor = 1;
 inline constexpr int VersionMinor = 1;
 inline constexpr int VersionRevision = 132;
 QString ProgramVersionText();
+
+// The identity text from the identification buffer, which ends in a line feed: the last
+// complete line (anything before it is left over from earlier replies), less its CR LF or
+// lone LF, gives field 8, then "  Version ", then field 9.
+QString IdentityText(const QString& buffer);

@@ -1,10 +1,32 @@
 #include "modMain.h"
 
+#include "LinkWindows.h"
+#include "TextHelpers.h"
 #include "clsReg.h"
 
 #include <QCoreApplication>
+#include <QThread>
+#include <cmath>
 
-modMain::modMain(QObject* parent) : QObject(parent) {}
+namespace {
+
+constexpr double PauseAfterCommand = 0.1;
+
+// Milliseconds to block for so that a reading of `elapsed` goes just past `limit`.
+int MsecsPast(double limit, double elapsed) {
+    return static_cast<int>(std::floor(std::max(0.0, limit - elapsed) * 1000.0)) + 1;
+}
+
+} // namespace
+
+modMain::modMain(QObject* parent) : QObject(parent) {
+    timID.setInterval(100);
+    timComm.setInterval(2000);
+    connect(&timID, &QTimer::timeout, this, &modMain::timID_Timer);
+    connect(&timComm, &QTimer::timeout, this, &modMain::timComm_Timer);
+    connect(&Comm, &QSerialPort::readyRead, this, &modMain::OnComm);
+    connect(&Comm, &QSerialPort::errorOccurred, this, &modMain::OnPortError);
+}
 
 modMain::~modMain() = default;
 
@@ -16,6 +38,172 @@ void modMain::EndProgram(int exitCode) {
     // Waits look at the flag before anything else, so code that was waiting unwinds without
     // starting new waits.
     const bool first = !timers_.Ending();
+    timID.stop();
+    timComm.stop();
     timers_.EndWaits();
     if (first) emit programEnding(exitCode);
+}
+
+void modMain::Send(const QString& command) {
+    if (command.isEmpty() || !Comm.isOpen()) return;
+    const char byte = command.at(0).toLatin1();
+    Comm.write(&byte, 1);
+    Comm.flush();
+}
+
+QString modMain::ReadAllWaiting() {
+    if (!Comm.isOpen()) return QString();
+    return QString::fromLatin1(Comm.readAll());
+}
+
+qint16 modMain::SendAndReceive(const QString& command, float waitValue) {
+    ++exchanges_;
+    PortStreaming = false;
+    const double window = waitValue == 0.0f ? 0.5 : 0.1;
+    Send(command);
+    Wait(1, PauseAfterCommand);
+
+    QString collected;
+    StartTimer(1);
+    // The collection lets no window events run: it blocks on the port until data comes or the
+    // window closes, and sleeps out the window when the port is closed or has failed.
+    for (;;) {
+        collected += ReadAllWaiting();
+        const double elapsed = TimeElapsed(1);
+        if (elapsed > window || Ending()) break;
+        const int msecs = MsecsPast(window, elapsed);
+        if (!Comm.isOpen() || !Comm.waitForReadyRead(msecs)) {
+            const double now = TimeElapsed(1);
+            if (now <= window) QThread::usleep(static_cast<unsigned long>(MsecsPast(window, now)) * 1000);
+        }
+    }
+    StopTimer(1);
+
+    qint16 result = 1;
+    if (!collected.isEmpty()) {
+        result = 0;
+        PortReply = collected;
+    } else {
+        PortReply.clear();
+    }
+    PortStreaming = true;
+    --exchanges_;
+    emit exchangeFinished();
+    return result;
+}
+
+void modMain::SendNoWait(const QString& command) {
+    PortStreaming = true;
+    Send(command);
+}
+
+void modMain::DisconnectDevice() {
+    Send(QStringLiteral("X"));
+    Wait(1, PauseAfterCommand);
+    if (Comm.isOpen()) Comm.close();
+}
+
+void modMain::OpenFirstPort() {
+    portsDenied_.clear();
+    // A port left open by an earlier search belongs to a device that went away; keeping it
+    // would stop the re-plugged device from being found.
+    if (Comm.isOpen()) Comm.close();
+    for (const QString& candidate : std::as_const(PortList)) {
+        Comm.setPortName(candidate);
+        Comm.setBaudRate(BaudRate);
+        Comm.setDataBits(QSerialPort::Data8);
+        Comm.setParity(QSerialPort::NoParity);
+        Comm.setStopBits(QSerialPort::OneStop);
+        Comm.setFlowControl(QSerialPort::NoFlowControl);
+        if (Comm.open(QIODevice::ReadWrite) && Comm.isOpen()) {
+            PortNum = candidate;
+            return;
+        }
+        if (Comm.error() == QSerialPort::PermissionError) portsDenied_.append(candidate);
+        Comm.clearError();
+    }
+}
+
+void modMain::timID_Timer() {
+    timID.stop();
+    Send(QStringLiteral("?"));
+    if (!Ending()) timID.start();
+}
+
+void modMain::timComm_Timer() {
+    timComm.stop();
+    // A user command's exchange is under way (its pause lets this tick run): checking now
+    // would start a second exchange on the same slot. Look again at the next tick.
+    if (ExchangeBusy()) {
+        timComm.start();
+        return;
+    }
+    const bool closed = !Comm.isOpen();
+    const bool silent = SendAndReceive(QStringLiteral("?"), 0.1f) == 1;
+    if (Ending()) return;
+    if (!closed && !silent) {
+        timComm.start();
+        return;
+    }
+    if (SendAndReceive(QStringLiteral("?"), 0.2f) == 0) {
+        if (!Ending()) timComm.start();
+        return;
+    }
+    if (Ending()) return;
+    // The device is gone. Close the port now, so the search starts from a clean state.
+    if (Comm.isOpen()) Comm.close();
+    if (windows_) windows_->LinkLost();
+}
+
+void modMain::OnComm() {
+    if (PortSearching) {
+        PortId += ReadAllWaiting();
+        if (PortId.isEmpty() || PortId.back() != QLatin1Char('\n')) return;
+        PortId = IdentityText(PortId);
+        identity_ = PortId;
+        if (windows_) windows_->ShowIdentity(PortId);
+        timID.stop();
+        // A line that completes during the hand-over only renews the identity text; the
+        // hand-over already under way is not started a second time.
+        if (handingOver_) return;
+        handingOver_ = true;
+        // The hand-over runs from the event loop, not inside the port's notification: the
+        // port holds back further notifications until its handler returns, and the
+        // hand-over's pause must see what arrives meanwhile.
+        QMetaObject::invokeMethod(this, &modMain::HandOver, Qt::QueuedConnection);
+        return;
+    }
+    if (PortStreaming) {
+        const QString text = ReadAllWaiting();
+        if (text.isEmpty()) return;
+        if (windows_) windows_->AppendReceived(text);
+        StopTimer(10);
+        StartTimer(10);
+    }
+    // Otherwise the text stays in the port for the SendAndReceive that is collecting.
+}
+
+void modMain::HandOver() {
+    if (windows_ && !Ending()) windows_->FinishSearch();
+    handingOver_ = false;
+}
+
+void modMain::EndIdentification() {
+    PortSearching = false;
+    PortId = identity_;
+}
+
+void modMain::OnPortError(QSerialPort::SerialPortError error) {
+    // A converter that is pulled out shows as a read error on an open port, repeated without
+    // end and with the port still reporting open. Treat it as the port gone: close it once.
+    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError) return;
+    if (!Comm.isOpen() || closeQueued_) return;
+    closeQueued_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            closeQueued_ = false;
+            if (Comm.isOpen()) Comm.close();
+        },
+        Qt::QueuedConnection);
 }

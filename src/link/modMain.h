@@ -1,15 +1,18 @@
 #pragma once
-// The link module: the state the windows share about the serial link, the stopwatch slots
-// and the helpers around them. Windows hold a reference to one modMain; tests make their own.
+// The link module: the state the windows share about the serial link, the stopwatch slots,
+// the exchanges with the device, the receive handler and the two supervision timers.
+// Windows hold a reference to one modMain; tests make their own.
 
 #include "Stopwatch.h"
 
 #include <QObject>
 #include <QSerialPort>
 #include <QStringList>
+#include <QTimer>
 #include <memory>
 
 class clsReg;
+class LinkWindows;
 
 class modMain : public QObject {
     Q_OBJECT
@@ -35,12 +38,49 @@ public:
     // can run without one.
     QSerialPort Comm;
 
+    // The ID probe (every 100 ms while identifying) and the link check (every 2 s while
+    // connected). Each is off while its own tick runs.
+    QTimer timID;
+    QTimer timComm;
+
+    // The windows the link reports to; none is fine (nothing is shown then).
+    void SetWindows(LinkWindows* windows) { windows_ = windows; }
+
     // --- Stopwatch slots 1 to 10 ---
     Stopwatch& Timers() { return timers_; }
     void StartTimer(int slot) { timers_.StartTimer(slot); }
     void StopTimer(int slot) { timers_.StopTimer(slot); }
     double TimeElapsed(int slot) { return timers_.TimeElapsed(slot); }
     void Wait(int slot, double limitSeconds) { timers_.Wait(slot, limitSeconds); }
+
+    // --- Exchanges with the device ---
+    // Sends a one-letter command, pauses 0.1 s letting events run, then collects the reply for
+    // 0.1 s (0.5 s for waitValue 0) letting no events run. 0: something came (PortReply holds
+    // it); 1: nothing came.
+    qint16 SendAndReceive(const QString& command, float waitValue);
+    // Routes received text to the retrieval window and sends the command.
+    void SendNoWait(const QString& command);
+    // Signs off with "X", pauses 0.1 s and closes the port.
+    void DisconnectDevice();
+    // Opens the first candidate of PortList that opens; PortNum names it, or stays empty.
+    void OpenFirstPort();
+    // Ports of PortList that refused to open for lack of permission at the last attempt.
+    const QStringList& PortsDenied() const { return portsDenied_; }
+
+    // True while a SendAndReceive is under way (its pause lets clicks and ticks run; a second
+    // exchange must not start on the same slot then).
+    bool ExchangeBusy() const { return exchanges_ > 0; }
+
+    // --- Supervision ticks ---
+    void timID_Timer();
+    void timComm_Timer();
+
+    // The receive handler: identification text, streamed data, or left for SendAndReceive.
+    void OnComm();
+
+    // The hand-over's end of the search: no more identification text. PortId keeps the
+    // identity built from the last complete line; a line still arriving is not part of it.
+    void EndIdentification();
 
     // Lets pending window events run once.
     static void DoEvents();
@@ -51,9 +91,25 @@ public:
     void EndProgram(int exitCode = 0);
     bool Ending() const { return timers_.Ending(); }
 
+    // Serial settings of the device.
+    static constexpr qint32 BaudRate = 19200;
+
 signals:
     void programEnding(int exitCode);
+    // A SendAndReceive has ended; the link is free for the next exchange.
+    void exchangeFinished();
 
 private:
+    void Send(const QString& command);
+    QString ReadAllWaiting();
+    void OnPortError(QSerialPort::SerialPortError error);
+    void HandOver();
+
     Stopwatch timers_;
+    LinkWindows* windows_ = nullptr;
+    int exchanges_ = 0;
+    bool handingOver_ = false;
+    QString identity_; // built from the last complete identification line
+    bool closeQueued_ = false;
+    QStringList portsDenied_;
 };
