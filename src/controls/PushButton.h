@@ -9,4 +9,7 @@ class PushButton : public QPushButton {
 public:
     // iconResource: a resource path such as ":/icons/exit.png"; empty for no icon.
     PushButton(const QString& caption, const QString& iconResource, QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 };

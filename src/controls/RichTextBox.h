@@ -62,6 +62,13 @@ public:
     // The widget that shows the text, for focus handling and screenshots.
     QTextEdit* View() const { return view_; }
 
+    // The display is brought up to date on the next pass of the event loop, so a burst of
+    // insertions is drawn once. This brings it up to date now (for tests and screenshots).
+    void FlushRender();
+    // How many times the display has been rebuilt or extended; tests use it to see that
+    // bursts are coalesced and that unchanged text is not drawn again.
+    int RenderCount() const { return renderCount_; }
+
 signals:
     // The box (or its view) has received the focus.
     void GotFocus();
@@ -70,8 +77,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void MarkDirty(int offset);
     void ScheduleRender();
     void Render();
+    void RenderFrom(int offset);
+    void Replace(int start, int length, const QString& text);
 
     QString text_;
     std::vector<Run> runs_;
@@ -80,4 +90,10 @@ private:
     TextAttributes attributes_;
     QTextEdit* view_ = nullptr;
     bool renderPending_ = false;
+    // The display shows text_ up to renderedLength_; from dirtyFrom_ on it is out of date.
+    // When only text at the end was added the display is extended instead of rebuilt.
+    int renderedLength_ = 0;
+    int dirtyFrom_ = 0;
+    bool dirty_ = false;
+    int renderCount_ = 0;
 };
