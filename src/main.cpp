@@ -1,11 +1,17 @@
 #include "Dialogs.h"
-#include "search/SingleInstance.h"
+#include "PortCandidates.h"
 #include "TextHelpers.h"
 #include "modMain.h"
+#include "search/SingleInstance.h"
 #include "search/frmFind.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <cstdio>
+
+#ifdef RZT_WITH_SIMULATOR
+#include "SimDevice.h"
+#endif
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -20,9 +26,23 @@ int main(int argc, char* argv[]) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Finds a ZORV RZT timing device on its USB serial port and downloads its "
-                       "timer, RPM and chronograph readings."));
+                       "timer, RPM and chronograph readings.\n\n"
+                       "Without options the program watches for the device's FTDI USB serial "
+                       "converter."));
     parser.addHelpOption();
     parser.addVersionOption();
+    const QCommandLineOption portOption(
+        QStringLiteral("port"),
+        QStringLiteral("Use this serial port only (a converter of another make, a Bluetooth "
+                       "serial link, a simulated device), e.g. COM7 or /dev/ttyACM0."),
+        QStringLiteral("name"));
+    parser.addOption(portOption);
+#ifdef RZT_WITH_SIMULATOR
+    const QCommandLineOption demoOption(
+        QStringLiteral("demo"),
+        QStringLiteral("Run against a simulated device built into the program."));
+    parser.addOption(demoOption);
+#endif
     parser.process(app);
 
     modMain link;
@@ -31,6 +51,31 @@ int main(int argc, char* argv[]) {
     QtDialogs dialogs;
     SingleInstance instance;
     frmFind find(link, dialogs);
+
+    if (parser.isSet(portOption)) {
+        find.SetPortSource(std::make_unique<FixedPortSource>(parser.value(portOption)));
+    }
+#ifdef RZT_WITH_SIMULATOR
+    std::unique_ptr<SimDevice> simulated;
+    if (parser.isSet(demoOption)) {
+        SimConfig config;
+        // Answer only after a couple of seconds, as a user pressing 'OPTN' and 'YES' would.
+        config.probesBeforeAnswer = 25;
+        config.timerData = SimConfig::GeneratedLines('T', 40);
+        config.rpmData = SimConfig::GeneratedLines('R', 40);
+        config.chronoData = SimConfig::GeneratedLines('C', 40);
+        simulated = std::make_unique<SimDevice>(config);
+        QString error;
+        if (!simulated->plug(&error)) {
+            std::fprintf(stderr, "rzt: cannot start the simulated device: %s\n", qPrintable(error));
+            return 1;
+        }
+        std::printf("Simulated RZT device on %s\n", qPrintable(simulated->portName()));
+        std::fflush(stdout);
+        find.SetPortSource(std::make_unique<FixedPortSource>(simulated->portName()));
+    }
+#endif
+
     if (!find.Load(&instance)) return 0;
     return QApplication::exec();
 }

@@ -10,6 +10,7 @@
 #include "TextHelpers.h"
 #include "Twips.h"
 #include "about/frmInfo.h"
+#include "retrieve/frmMain.h"
 #include "clsReg.h"
 #include "modMain.h"
 
@@ -24,6 +25,7 @@ namespace {
 const QColor Red(255, 0, 0);
 const QColor Black(0, 0, 0);
 const QColor DarkBlue(0, 0, 128);
+const QColor Blue(0, 0, 255);
 const QString RunFont = QStringLiteral("MS Sans Serif");
 
 // One run: the character attributes are set just before the text goes in at the end.
@@ -47,7 +49,7 @@ QLabel* MakeHeading(const QString& text, double points, QWidget* parent) {
 } // namespace
 
 frmFind::frmFind(modMain& link, Dialogs& dialogs, QWidget* parent)
-    : QWidget(parent), link_(link), dialogs_(dialogs) {
+    : QWidget(parent), timID(link.timID), link_(link), dialogs_(dialogs) {
     setWindowTitle(QStringLiteral("Device Search"));
     setWindowIcon(QIcon(QStringLiteral(":/art/rzt.png")));
     MakeFixedDialog(this, 6315, 5220);
@@ -56,12 +58,17 @@ frmFind::frmFind(modMain& link, Dialogs& dialogs, QWidget* parent)
     CreateControls();
 
     timUSB.setInterval(250);
-    timID.setInterval(100);
     connect(&timUSB, &QTimer::timeout, this, &frmFind::timUSB_Timer);
+    link_.SetWindows(this);
 }
 
 frmFind::~frmFind() {
+    link_.SetWindows(nullptr);
     delete about_.data();
+}
+
+void frmFind::SetPortSource(std::unique_ptr<PortSource> source) {
+    ports_ = std::move(source);
 }
 
 void frmFind::CreateControls() {
@@ -130,6 +137,13 @@ bool frmFind::Load(SingleInstance* instance) {
     CentreOnScreen(this);
     show();
     if (!link_.Reg) link_.Reg = std::make_unique<clsReg>();
+    if (!ports_) {
+#ifdef Q_OS_WIN
+        ports_ = std::make_unique<FtdiRegistrySource>(*link_.Reg);
+#else
+        ports_ = std::make_unique<FtdiSerialPortSource>();
+#endif
+    }
     BeginSearch();
     return true;
 }
@@ -148,6 +162,7 @@ void frmFind::BeginSearch() {
     link_.PortSearching = true;
     link_.PortNum.clear();
 
+    deniedShown_.clear();
     txt->Clear();
     txt->SetSelAlignment(Qt::AlignLeft);
     txt->SetSelIndent(0);
@@ -165,8 +180,91 @@ void frmFind::timUSB_Timer() {
     modMain::DoEvents();
     if (link_.Ending()) return;
     link_.PortNum.clear();
-    // No candidate source is wired in yet: keep watching.
-    timUSB.start();
+    ScanUsbPorts();
+    link_.OpenFirstPort();
+    if (link_.PortNum.isEmpty()) {
+        ShowPortsDenied(link_.PortsDenied());
+        timUSB.start();
+    } else {
+        ShowPortFound();
+    }
+}
+
+void frmFind::ScanUsbPorts() {
+    timUSB.stop();
+    if (!ports_) return;
+    const QStringList found = ports_->Candidates();
+    if (!found.isEmpty()) link_.PortList = found;
+}
+
+void frmFind::ShowPortsDenied(const QStringList& ports) {
+    // The one thing the search can't get past by itself: a converter is there, but this user
+    // may not open it. Say so once, and how to fix it.
+    if (ports.isEmpty() || ports == deniedShown_) return;
+    deniedShown_ = ports;
+    WriteRun(txt,
+             QStringLiteral("\r\n\r\n%1 was found but may not be opened by you. Add yourself to the "
+                            "'dialout' group (sudo usermod -aG dialout $USER), log in again and "
+                            "restart the software.")
+                 .arg(ports.join(QStringLiteral(", "))),
+             10, Red, true);
+}
+
+void frmFind::ShowPortFound() {
+    const QString port = PortLabel(link_.PortNum);
+    lblPort->setText(port);
+    lblID->clear();
+    txt->Clear();
+    txt->SetSelAlignment(Qt::AlignLeft);
+    txt->SetSelIndent(0);
+    WriteRun(txt, QStringLiteral("Instructions\r\n"), 14, Red, true);
+    txt->SetSelIndent(250);
+    WriteRun(txt, QStringLiteral("The RZT Device was found on"), 10, Black, false);
+    WriteRun(txt, QStringLiteral(" Port # ") + port + QStringLiteral(".\r\n\r\n"), 10, Black, true);
+    WriteRun(txt,
+             QStringLiteral("On the RZT device press the 'OPTN' button and then press 'YES'.\r\n"),
+             10, Black, false);
+    WriteRun(txt,
+             QStringLiteral(
+                 "If you don't get a connection, exit the software and try again.\r\n\r\n"),
+             10, Black, false);
+    WriteRun(txt, QStringLiteral("Do not disconnect the device until you exit the software."), 10,
+             Red, true);
+    link_.timID_Timer();
+}
+
+void frmFind::ShowIdentity(const QString& identity) {
+    lblID->setText(identity);
+}
+
+void frmFind::FinishSearch() {
+    txt->Clear();
+    txt->SetSelAlignment(Qt::AlignHCenter);
+    txt->SetSelText(QStringLiteral("\r\n\r\n"));
+    WriteRun(txt, QStringLiteral("Device Found\r\n"), 16, Blue, true);
+    link_.Wait(10, 1.0);
+    // Exit during the pause ends the program before the retrieval window is shown.
+    if (link_.Ending()) return;
+    link_.EndIdentification();
+    progress->Stop();
+    txt->Clear();
+    hide();
+    if (!main_) {
+        main_ = std::make_unique<frmMain>(link_, dialogs_);
+        CentreOnScreen(main_.get());
+    }
+    main_->show();
+    main_->FillForm();
+}
+
+void frmFind::AppendReceived(const QString& text) {
+    if (main_) main_->AppendReceived(text);
+}
+
+void frmFind::LinkLost() {
+    if (main_) main_->hide();
+    BeginSearch();
+    show();
 }
 
 void frmFind::StopSearchAndClosePort() {

@@ -3,9 +3,14 @@
 // asks the device to identify itself and hands over to the retrieval window. After the
 // hand-over it is hidden, never closed.
 
+#include "LinkWindows.h"
+#include "PortCandidates.h"
+
 #include <QPointer>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
+#include <memory>
 
 class modMain;
 class Dialogs;
@@ -15,8 +20,9 @@ class PushButton;
 class BusyIndicator;
 class QLabel;
 class frmInfo;
+class frmMain;
 
-class frmFind : public QWidget {
+class frmFind : public QWidget, public LinkWindows {
     Q_OBJECT
 public:
     frmFind(modMain& link, Dialogs& dialogs, QWidget* parent = nullptr);
@@ -29,8 +35,25 @@ public:
     // Resets the window and starts watching for the device; works shown or hidden.
     void BeginSearch();
 
+    // Where candidate ports come from (by default the platform's FTDI converters).
+    void SetPortSource(std::unique_ptr<PortSource> source);
+
+    // Rebuilds PortList from the candidate source; an empty scan keeps the earlier list.
+    void ScanUsbPorts();
+    // A port has opened: show it, tell the user what to press, and start asking the device.
+    void ShowPortFound();
+    // The device has answered: "Device Found", a second's pause, then the retrieval window.
+    void FinishSearch() override;
+
+    // The rest of what the link asks of the windows.
+    void ShowIdentity(const QString& identity) override;
+    void AppendReceived(const QString& text) override;
+    void LinkLost() override;
+
     // The about window, while it is open.
     frmInfo* AboutWindow() const;
+    // The retrieval window, once it has been created.
+    frmMain* RetrievalWindow() const { return main_.get(); }
 
     // Controls, named as on the form.
     QLabel* Image1 = nullptr;
@@ -46,7 +69,7 @@ public:
     PushButton* cmdExit = nullptr;
     QLabel* Label3 = nullptr;
     QTimer timUSB;
-    QTimer timID;
+    QTimer& timID; // the link's ID probe
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -60,8 +83,12 @@ private:
     // sent to the device).
     void StopSearchAndClosePort();
     void Label3_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift);
+    void ShowPortsDenied(const QStringList& ports);
 
     modMain& link_;
     Dialogs& dialogs_;
     QPointer<frmInfo> about_;
+    std::unique_ptr<frmMain> main_;
+    std::unique_ptr<PortSource> ports_;
+    QStringList deniedShown_;
 };

@@ -1,0 +1,45 @@
+#pragma once
+// Where the search gets its candidate ports from. Each discovery pass asks its source for the
+// ports worth trying, in order; whether one of them really is the device is decided by
+// opening it and asking.
+
+#include <QString>
+#include <QStringList>
+
+class clsReg;
+
+class PortSource {
+public:
+    virtual ~PortSource() = default;
+    // The candidates in the order they are tried; empty when there is none.
+    virtual QStringList Candidates() = 0;
+};
+
+// Windows: the COM ports named by the FTDI driver's device records in the registry.
+class FtdiRegistrySource : public PortSource {
+public:
+    explicit FtdiRegistrySource(clsReg& reg) : reg_(reg) {}
+    QStringList Candidates() override;
+
+private:
+    clsReg& reg_;
+};
+
+// Other platforms: the serial ports of FTDI converters (USB vendor 0x0403), in name order.
+class FtdiSerialPortSource : public PortSource {
+public:
+    QStringList Candidates() override;
+};
+
+// One port named by the user (`--port`), or the port of the built-in simulated device.
+class FixedPortSource : public PortSource {
+public:
+    explicit FixedPortSource(QString portName) : portName_(std::move(portName)) {}
+    QStringList Candidates() override { return {portName_}; }
+
+private:
+    QString portName_;
+};
+
+// How the search window shows a port: "COM5" as 5, any other name as it is.
+QString PortLabel(const QString& portName);

@@ -1,0 +1,188 @@
+// From start to the retrieval window and back, through the simulated device on a
+// pseudo-terminal: port found, identification, "Device Found", hand-over, a lost device and
+// its return.
+
+#include "PortCandidates.h"
+#include "PushButton.h"
+#include "RichTextBox.h"
+#include "SimDevice.h"
+#include "TestDialogs.h"
+#include "modMain.h"
+#include "retrieve/frmMain.h"
+#include "search/frmFind.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QString Identity = QStringLiteral("RZT-3000 SN 004211  Version 2.05");
+
+// Follows the simulated device's port across unplugging, as the driver's records would.
+class SimPortSource : public PortSource {
+public:
+    explicit SimPortSource(SimDevice& sim) : sim_(sim) {}
+    QStringList Candidates() override {
+        const QString name = sim_.portName();
+        return name.isEmpty() ? QStringList() : QStringList{name};
+    }
+
+private:
+    SimDevice& sim_;
+};
+
+} // namespace
+
+class TstHandOver : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void foundIdentifiedAndHandedOver();
+    void aDeviceSwitchedOffIsSearchedForAgain();
+    void anUnpluggedDeviceIsFoundAgainWhenPluggedIn();
+    void exitDuringDeviceFoundEndsBeforeTheRetrievalWindow();
+
+private:
+    void StartAndWaitForRetrieval();
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<SimDevice> sim_;
+    std::unique_ptr<modMain> link_;
+    std::unique_ptr<TestDialogs> dialogs_;
+    std::unique_ptr<frmFind> find_;
+};
+
+void TstHandOver::init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    qputenv("XDG_CONFIG_HOME", dir_->path().toUtf8());
+    SimConfig config;
+    config.probesBeforeAnswer = 3;
+    sim_ = std::make_unique<SimDevice>(config);
+    QString error;
+    QVERIFY2(sim_->plug(&error), qPrintable(error));
+    link_ = std::make_unique<modMain>();
+    dialogs_ = std::make_unique<TestDialogs>();
+    find_ = std::make_unique<frmFind>(*link_, *dialogs_);
+    find_->SetPortSource(std::make_unique<SimPortSource>(*sim_));
+}
+
+void TstHandOver::cleanup() {
+    find_.reset();
+    dialogs_.reset();
+    link_.reset();
+    sim_.reset();
+    dir_.reset();
+}
+
+void TstHandOver::StartAndWaitForRetrieval() {
+    QVERIFY(find_->Load(nullptr));
+    QTRY_VERIFY_WITH_TIMEOUT(find_->RetrievalWindow() && find_->RetrievalWindow()->isVisible(),
+                             15000);
+}
+
+void TstHandOver::foundIdentifiedAndHandedOver() {
+    QVERIFY(find_->Load(nullptr));
+    const QString port = sim_->portName();
+
+    // Found within a tick or two; the instructions name the port.
+    QTRY_COMPARE_WITH_TIMEOUT(find_->lblPort->text(), port, 3000);
+    const QString found = find_->txt->Text();
+    QVERIFY2(found.contains(QStringLiteral("The RZT Device was found on Port # ") + port +
+                            QStringLiteral(".\r\n\r\n")),
+             qPrintable(found));
+    QVERIFY(found.contains(QStringLiteral("press the 'OPTN' button and then press 'YES'.")));
+    QVERIFY(found.endsWith(QStringLiteral("Do not disconnect the device until you exit the software.")));
+    QVERIFY(!find_->timUSB.isActive());
+    QVERIFY(find_->timID.isActive() || link_->PortId == Identity);
+
+    // The device answers: "Device Found" for a little over a second.
+    QTRY_VERIFY_WITH_TIMEOUT(find_->txt->Text().contains(QStringLiteral("Device Found")), 5000);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(find_->txt->Text(), QStringLiteral("\r\n\r\nDevice Found\r\n"));
+    QCOMPARE(find_->lblID->text(), Identity);
+    QVERIFY(!find_->timID.isActive());
+    QVERIFY(link_->PortSearching);
+    QTRY_VERIFY_WITH_TIMEOUT(find_->RetrievalWindow() && find_->RetrievalWindow()->isVisible(), 5000);
+    QVERIFY2(clock.elapsed() >= 900, qPrintable(QString::number(clock.elapsed())));
+
+    // Handed over: the search window hidden and emptied, its labels kept.
+    frmMain* main = find_->RetrievalWindow();
+    QVERIFY(!find_->isVisible());
+    QVERIFY(!link_->PortSearching);
+    QCOMPARE(find_->txt->Text(), QString());
+    QCOMPARE(find_->lblPort->text(), port);
+    QCOMPARE(find_->lblID->text(), Identity);
+    QCOMPARE(main->lblId->text(), Identity);
+    QCOMPARE(main->lblStatus->text(), QStringLiteral("Ready"));
+    QCOMPARE(main->txt->Text(), QString());
+    QVERIFY(link_->timComm.isActive());
+    QVERIFY(link_->Comm.isOpen());
+    // Only probes went out so far.
+    const QByteArray sent = sim_->receivedBytes();
+    QCOMPARE(sent.count('?'), sent.size());
+}
+
+void TstHandOver::aDeviceSwitchedOffIsSearchedForAgain() {
+    StartAndWaitForRetrieval();
+    frmMain* main = find_->RetrievalWindow();
+    main->txt->SetText(QStringLiteral("unsaved readings\r\n"));
+
+    sim_->switchOff();
+    // The next link check (about 2 s) gives it up after two silent probes.
+    QTRY_VERIFY_WITH_TIMEOUT(find_->isVisible(), 8000);
+    QVERIFY(!main->isVisible());
+    QVERIFY(!link_->timComm.isActive());
+    QVERIFY(link_->PortSearching);
+
+    // The same port opens again at once and the device is asked anew.
+    QTRY_VERIFY_WITH_TIMEOUT(find_->timID.isActive(), 3000);
+    sim_->switchOn();
+    QTRY_VERIFY_WITH_TIMEOUT(main->isVisible(), 15000);
+    QCOMPARE(find_->RetrievalWindow(), main); // the same window, shown again
+    QVERIFY(!find_->isVisible());
+    QCOMPARE(main->lblStatus->text(), QStringLiteral("Ready"));
+    QCOMPARE(main->lblId->text(), Identity);
+    QCOMPARE(main->txt->Text(), QString());
+    QVERIFY(link_->timComm.isActive());
+}
+
+void TstHandOver::anUnpluggedDeviceIsFoundAgainWhenPluggedIn() {
+    StartAndWaitForRetrieval();
+    frmMain* main = find_->RetrievalWindow();
+    QSignalSpy errors(&link_->Comm, &QSerialPort::errorOccurred);
+
+    sim_->unplug();
+    QTRY_VERIFY_WITH_TIMEOUT(find_->isVisible(), 8000);
+    QVERIFY(!main->isVisible());
+    QTest::qWait(600); // a few discovery ticks with no port
+    QVERIFY(!link_->Comm.isOpen());
+    QVERIFY(find_->timUSB.isActive());
+    QVERIFY2(errors.count() < 50, qPrintable(QString::number(errors.count())));
+
+    QString error;
+    QVERIFY2(sim_->plug(&error), qPrintable(error));
+    QTRY_VERIFY_WITH_TIMEOUT(main->isVisible(), 15000);
+    QCOMPARE(find_->lblPort->text(), sim_->portName());
+    QCOMPARE(main->lblId->text(), Identity);
+    QVERIFY(link_->Comm.isOpen());
+}
+
+void TstHandOver::exitDuringDeviceFoundEndsBeforeTheRetrievalWindow() {
+    QVERIFY(find_->Load(nullptr));
+    QTRY_VERIFY_WITH_TIMEOUT(find_->txt->Text().contains(QStringLiteral("Device Found")), 8000);
+    QSignalSpy ending(link_.get(), &modMain::programEnding);
+    QTest::mouseClick(find_->cmdExit, Qt::LeftButton);
+    QCOMPARE(ending.count(), 1);
+    QTest::qWait(1500);
+    QVERIFY(!find_->RetrievalWindow());
+    QVERIFY(!link_->Comm.isOpen());
+    QVERIFY(!sim_->receivedBytes().contains('X'));
+}
+
+QTEST_MAIN(TstHandOver)
+#include "tst_handover.moc"
