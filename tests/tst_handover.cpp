@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 namespace {
@@ -99,16 +100,36 @@ void TstHandOver::foundIdentifiedAndHandedOver() {
     QVERIFY(!find_->timUSB.isActive());
     QVERIFY(find_->timID.isActive() || link_->PortId == Identity);
 
-    // The device answers: "Device Found" for a little over a second.
-    QTRY_VERIFY_WITH_TIMEOUT(find_->txt->Text().contains(QStringLiteral("Device Found")), 5000);
+    // The device answers: "Device Found" for a little over a second. The pause runs in a
+    // nested event loop, so a timer (which fires inside it) watches the window.
     QElapsedTimer clock;
     clock.start();
-    QCOMPARE(find_->txt->Text(), QStringLiteral("\r\n\r\nDevice Found\r\n"));
-    QCOMPARE(find_->lblID->text(), Identity);
-    QVERIFY(!find_->timID.isActive());
-    QVERIFY(link_->PortSearching);
-    QTRY_VERIFY_WITH_TIMEOUT(find_->RetrievalWindow() && find_->RetrievalWindow()->isVisible(), 5000);
-    QVERIFY2(clock.elapsed() >= 900, qPrintable(QString::number(clock.elapsed())));
+    qint64 foundAt = -1, shownAt = -1;
+    QString foundText, idWhenFound;
+    bool probingWhenFound = true, searchingWhenFound = false;
+    QTimer watch;
+    watch.setInterval(10);
+    connect(&watch, &QTimer::timeout, this, [&] {
+        if (foundAt < 0 && find_->txt->Text().contains(QStringLiteral("Device Found"))) {
+            foundAt = clock.elapsed();
+            foundText = find_->txt->Text();
+            idWhenFound = find_->lblID->text();
+            probingWhenFound = find_->timID.isActive();
+            searchingWhenFound = link_->PortSearching;
+        }
+        if (shownAt < 0 && find_->RetrievalWindow() && find_->RetrievalWindow()->isVisible()) {
+            shownAt = clock.elapsed();
+        }
+    });
+    watch.start();
+    QTRY_VERIFY_WITH_TIMEOUT(shownAt >= 0, 8000);
+    QVERIFY(foundAt >= 0);
+    QCOMPARE(foundText, QStringLiteral("\r\n\r\nDevice Found\r\n"));
+    QCOMPARE(idWhenFound, Identity);
+    QVERIFY(!probingWhenFound);
+    QVERIFY(searchingWhenFound);
+    QVERIFY2(shownAt - foundAt >= 950, qPrintable(QString::number(shownAt - foundAt)));
+    QVERIFY2(shownAt - foundAt < 3000, qPrintable(QString::number(shownAt - foundAt)));
 
     // Handed over: the search window hidden and emptied, its labels kept.
     frmMain* main = find_->RetrievalWindow();
@@ -174,10 +195,18 @@ void TstHandOver::anUnpluggedDeviceIsFoundAgainWhenPluggedIn() {
 
 void TstHandOver::exitDuringDeviceFoundEndsBeforeTheRetrievalWindow() {
     QVERIFY(find_->Load(nullptr));
-    QTRY_VERIFY_WITH_TIMEOUT(find_->txt->Text().contains(QStringLiteral("Device Found")), 8000);
     QSignalSpy ending(link_.get(), &modMain::programEnding);
-    QTest::mouseClick(find_->cmdExit, Qt::LeftButton);
-    QCOMPARE(ending.count(), 1);
+    // Click Exit while "Device Found" shows: the pause runs in a nested event loop, where
+    // this timer still fires.
+    QTimer watch;
+    watch.setInterval(10);
+    connect(&watch, &QTimer::timeout, this, [&] {
+        if (ending.isEmpty() && find_->txt->Text().contains(QStringLiteral("Device Found"))) {
+            QTest::mouseClick(find_->cmdExit, Qt::LeftButton);
+        }
+    });
+    watch.start();
+    QTRY_COMPARE_WITH_TIMEOUT(ending.count(), 1, 8000);
     QTest::qWait(1500);
     QVERIFY(!find_->RetrievalWindow());
     QVERIFY(!link_->Comm.isOpen());

@@ -19,6 +19,7 @@
 #include <QIcon>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <algorithm>
 
 namespace {
 
@@ -148,8 +149,19 @@ bool frmFind::Load(SingleInstance* instance) {
     return true;
 }
 
+void frmFind::FitPortLabel() {
+    // A COM number fits the field as laid out; a device path ("/dev/ttyUSB0") does not, and the
+    // row has room to its right up to the edge of the ID field.
+    const QRect laidOut = TwipsRect(705, 4110, 585, 255);
+    const int room = TwipsRect(705, 4410, 5565, 255).right() - laidOut.left() + 1;
+    const int needed = lblPort->sizeHint().width();
+    lblPort->setGeometry(laidOut.adjusted(0, 0, std::clamp(needed - laidOut.width(), 0,
+                                                           room - laidOut.width()), 0));
+}
+
 void frmFind::BeginSearch() {
     lblPort->clear();
+    FitPortLabel();
     lblID->clear();
 
     const QString version = ProgramVersionText();
@@ -213,6 +225,7 @@ void frmFind::ShowPortsDenied(const QStringList& ports) {
 void frmFind::ShowPortFound() {
     const QString port = PortLabel(link_.PortNum);
     lblPort->setText(port);
+    FitPortLabel();
     lblID->clear();
     txt->Clear();
     txt->SetSelAlignment(Qt::AlignLeft);

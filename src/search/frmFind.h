@@ -84,6 +84,7 @@ private:
     void StopSearchAndClosePort();
     void Label3_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift);
     void ShowPortsDenied(const QStringList& ports);
+    void FitPortLabel();
 
     modMain& link_;
     Dialogs& dialogs_;
