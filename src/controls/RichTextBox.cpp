@@ -4,13 +4,13 @@
 #include "Twips.h"
 
 #include <QEvent>
+#include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextBlockFormat>
 #include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <utility>
@@ -47,6 +47,11 @@ QTextBlockFormat BlockFormatFor(const TextAttributes& a) {
     return format;
 }
 
+// Characters that a QTextDocument turns into structure of its own.
+bool IsDocumentControl(char16_t u) {
+    return u == 0x2028 || u == 0x2029 || u == 0xFDD0 || u == 0xFDD1 || u == 0xFFFC;
+}
+
 // QTextCursor::insertText turns these into paragraph or frame boundaries of its own; the
 // display must show one line break per CR, LF or CR LF and nothing else, so they are drawn as
 // replacement characters. Device text is 8-bit and never holds them; the buffer keeps them.
@@ -54,38 +59,141 @@ QString DisplayText(const QString& text, qsizetype from, qsizetype length) {
     QString segment = text.mid(from, length);
     for (QChar& c : segment) {
         const char16_t u = c.unicode();
-        if (u == 0x2028 || u == 0x2029 || u == 0xFDD0 || u == 0xFDD1 || u == 0xFFFC) {
+        if (IsDocumentControl(u)) {
             c = QChar::ReplacementCharacter;
         }
     }
     return segment;
 }
 
+// text[from, from + length) as the plain view shows it: CR LF, a lone CR and a lone LF each
+// become one '\n' (one line break), also when the CR was drawn in an earlier batch.
+QString PlainDisplayText(const QString& text, qsizetype from, qsizetype length) {
+    QString shown;
+    shown.resize(length);
+    QChar* out = shown.data();
+    const QChar* in = text.constData();
+    for (qsizetype i = from; i < from + length; ++i) {
+        const char16_t u = in[i].unicode();
+        if (u == u'\n' && i > 0 && in[i - 1] == u'\r') {
+            continue;
+        }
+        if (u == u'\r') {
+            *out++ = QChar(u'\n');
+        } else if (IsDocumentControl(u)) {
+            *out++ = QChar::ReplacementCharacter;
+        } else {
+            *out++ = in[i];
+        }
+    }
+    shown.truncate(out - shown.constData());
+    return shown;
+}
+
+// Where buffer offset `offset` falls in the plain view: the LF of every CR LF before it takes
+// no place there.
+int PlainDisplayOffset(const QString& text, int offset) {
+    int shown = offset;
+    const QChar* in = text.constData();
+    for (int i = 1; i < offset; ++i) {
+        if (in[i] == u'\n' && in[i - 1] == u'\r') {
+            --shown;
+        }
+    }
+    return shown;
+}
+
+QChar ShownAs(QChar c) {
+    if (c == u'\r') {
+        return QChar(u'\n');
+    }
+    return IsDocumentControl(c.unicode()) ? QChar(QChar::ReplacementCharacter) : c;
+}
+
+// How much of the plain view stays when the text `before`, shown up to beforeLength, is
+// replaced by `after`: the characters on screen both begin with, and the offset in `after`
+// where they end. Rewriting a download's line ends changes CR LF into LF, which looks the same,
+// so the two usually differ only at the very end.
+struct SharedDisplay {
+    int shown = 0;
+    int offset = 0;
+};
+
+SharedDisplay SharedDisplayPrefix(const QString& before, int beforeLength, const QString& after) {
+    const QChar* a = before.constData();
+    const QChar* b = after.constData();
+    const int afterLength = static_cast<int>(after.size());
+    int i = 0;
+    int j = 0;
+    int shown = 0;
+    for (;;) {
+        // The LF of a CR LF takes no place on screen.
+        if (i < beforeLength && i > 0 && a[i] == u'\n' && a[i - 1] == u'\r') {
+            ++i;
+        }
+        if (j < afterLength && j > 0 && b[j] == u'\n' && b[j - 1] == u'\r') {
+            ++j;
+        }
+        if (i >= beforeLength || j >= afterLength || ShownAs(a[i]) != ShownAs(b[j])) {
+            break;
+        }
+        ++i;
+        ++j;
+        ++shown;
+    }
+    return {shown, j};
+}
+
 } // namespace
 
-RichTextBox::RichTextBox(QWidget* parent) : QWidget(parent), view_(new QTextEdit(this)) {
+RichTextBox::RichTextBox(QWidget* parent, Display display) : QWidget(parent), display_(display) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(view_);
 
-    view_->setReadOnly(true);
-    view_->setUndoRedoEnabled(false);
-    view_->setAcceptRichText(false);
-    view_->setLineWrapMode(QTextEdit::WidgetWidth);
+    if (display_ == Display::Plain) {
+        plainView_ = new QPlainTextEdit(this);
+        plainView_->setReadOnly(true);
+        plainView_->setUndoRedoEnabled(false);
+        plainView_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    } else {
+        view_ = new QTextEdit(this);
+        view_->setReadOnly(true);
+        view_->setUndoRedoEnabled(false);
+        view_->setAcceptRichText(false);
+        view_->setLineWrapMode(QTextEdit::WidgetWidth);
+    }
+    QAbstractScrollArea* shown = DisplayWidget();
+    layout->addWidget(shown);
     // The widget's font becomes the document's default: the typeface of runs that name none.
-    view_->setFont(ProgramFont(8.25));
-    view_->setFocusPolicy(Qt::StrongFocus);
-    view_->installEventFilter(this);
+    shown->setFont(ProgramFont(8.25));
+    shown->setFocusPolicy(Qt::StrongFocus);
+    shown->installEventFilter(this);
 
     // The box itself takes part in tab order and hands the focus on to the view.
     setFocusPolicy(Qt::StrongFocus);
-    setFocusProxy(view_);
+    setFocusProxy(shown);
+
+    renderTimer_.setSingleShot(true);
+    connect(&renderTimer_, &QTimer::timeout, this, &RichTextBox::Render);
+}
+
+QAbstractScrollArea* RichTextBox::DisplayWidget() const {
+    if (plainView_) {
+        return plainView_;
+    }
+    return view_;
 }
 
 RichTextBox::~RichTextBox() = default;
 
 void RichTextBox::SetText(const QString& text) {
     const bool wasEmpty = text_.isEmpty();
+    // Only a view that shows the old text as it is can keep part of it.
+    const bool shownAsIs = !(dirty_ && dirtyFrom_ < renderedLength_);
+    SharedDisplay shared;
+    if (plainView_ && shownAsIs) {
+        shared = SharedDisplayPrefix(text_, renderedLength_, text);
+    }
     text_ = text;
     runs_.clear();
     if (!text_.isEmpty()) {
@@ -95,6 +203,9 @@ void RichTextBox::SetText(const QString& text) {
     selLength_ = 0;
     if (!(wasEmpty && text_.isEmpty())) {
         MarkDirty(0);
+        keepValid_ = plainView_ && shownAsIs;
+        keepShown_ = shared.shown;
+        keepFrom_ = shared.offset;
     }
 }
 
@@ -184,6 +295,7 @@ void RichTextBox::Replace(int start, int length, const QString& text) {
     }
     runs_ = std::move(rebuilt);
     text_.replace(start, length, text);
+    keepValid_ = false;
     MarkDirty(start);
 }
 
@@ -194,26 +306,73 @@ void RichTextBox::MarkDirty(int offset) {
 }
 
 void RichTextBox::ScheduleRender() {
-    if (renderPending_) {
+    if (renderTimer_.isActive()) {
         return;
     }
-    renderPending_ = true;
-    QTimer::singleShot(0, this, [this] { Render(); });
+    // The first change after a quiet spell is drawn on the next pass of the event loop; while
+    // changes keep coming they are gathered and drawn once per RenderGapMs.
+    int delay = 0;
+    if (sinceRender_.isValid()) {
+        delay = static_cast<int>(std::max<qint64>(0, RenderGapMs - sinceRender_.elapsed()));
+    }
+    renderTimer_.start(delay);
 }
 
 void RichTextBox::FlushRender() {
+    renderTimer_.stop();
     Render();
 }
 
 void RichTextBox::Render() {
-    renderPending_ = false;
     if (!dirty_) {
         return;
     }
     // Text added behind what is shown only extends the display; any other change rebuilds it.
-    RenderFrom(dirtyFrom_ >= renderedLength_ ? renderedLength_ : 0);
+    const int from = dirtyFrom_ >= renderedLength_ ? renderedLength_ : 0;
+    if (plainView_) {
+        RenderPlainFrom(from);
+    } else {
+        RenderFrom(from);
+    }
     dirty_ = false;
+    keepValid_ = false;
     ++renderCount_;
+    sinceRender_.start();
+}
+
+// The plain view: text_[from, end) behind what it already shows (from == 0: the whole text),
+// inserted in one piece so that its cost is that of the new text alone.
+void RichTextBox::RenderPlainFrom(int from) {
+    const int size = static_cast<int>(text_.size());
+    QTextDocument* document = plainView_->document();
+    if (from == 0 && keepValid_ && keepShown_ > 0) {
+        QTextCursor tail(document);
+        tail.setPosition(std::min(keepShown_, document->characterCount() - 1));
+        tail.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        tail.insertText(PlainDisplayText(text_, keepFrom_, size - keepFrom_));
+    } else if (from == 0) {
+        plainView_->setPlainText(PlainDisplayText(text_, 0, size));
+    } else {
+        QTextCursor end(document);
+        end.movePosition(QTextCursor::End);
+        end.insertText(PlainDisplayText(text_, from, size - from));
+    }
+    renderedLength_ = size;
+
+    // Follow the caret, as a text box does when text is appended at its end.
+    QTextCursor shown(document);
+    if (selStart_ >= size) {
+        shown.movePosition(QTextCursor::End);
+    } else {
+        shown.setPosition(
+            std::min(PlainDisplayOffset(text_, selStart_), document->characterCount() - 1));
+    }
+    plainView_->setTextCursor(shown);
+    plainView_->ensureCursorVisible();
+    if (selStart_ >= size) {
+        QScrollBar* bar = plainView_->verticalScrollBar();
+        bar->setValue(bar->maximum());
+    }
 }
 
 // Shows text_[from, end) behind what the display already holds (from == 0: the whole text).
@@ -326,7 +485,7 @@ void RichTextBox::RenderFrom(int from) {
 }
 
 bool RichTextBox::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == view_ && event->type() == QEvent::FocusIn) {
+    if (watched == DisplayWidget() && event->type() == QEvent::FocusIn) {
         emit GotFocus();
     }
     return QWidget::eventFilter(watched, event);

@@ -4,10 +4,14 @@
 // caret and the attributes of every run; the widget inside only displays that buffer.
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 #include <vector>
 
+class QAbstractScrollArea;
+class QPlainTextEdit;
 class QTextEdit;
 
 struct TextAttributes {
@@ -24,7 +28,13 @@ struct TextAttributes {
 class RichTextBox : public QWidget {
     Q_OBJECT
 public:
-    explicit RichTextBox(QWidget* parent = nullptr);
+    // How the buffer is shown. Formatted draws every run with its attributes. Plain draws the
+    // characters only, in a view that lays out just the lines on screen: for long device text,
+    // where rebuilding a formatted document would stall the window. The buffer, its runs and
+    // every operation below are the same either way.
+    enum class Display { Formatted, Plain };
+
+    explicit RichTextBox(QWidget* parent = nullptr, Display display = Display::Formatted);
     ~RichTextBox() override;
 
     // The whole text, exactly as inserted.
@@ -59,12 +69,18 @@ public:
     };
     const std::vector<Run>& Runs() const { return runs_; }
 
-    // The widget that shows the text, for focus handling and screenshots.
+    Display DisplayKind() const { return display_; }
+    // The widget that shows the text, for focus handling and screenshots: View() for a
+    // formatted box, PlainView() for a plain one (the other is null); DisplayWidget() either.
     QTextEdit* View() const { return view_; }
+    QPlainTextEdit* PlainView() const { return plainView_; }
+    QAbstractScrollArea* DisplayWidget() const;
 
-    // The display is brought up to date on the next pass of the event loop, so a burst of
-    // insertions is drawn once. This brings it up to date now (for tests and screenshots).
+    // The display is brought up to date from the event loop, at most once per RenderGapMs, so
+    // a burst of insertions or a fast stream is drawn a few times a second however many pieces
+    // it comes in. This brings it up to date now (for tests and screenshots).
     void FlushRender();
+    static constexpr int RenderGapMs = 150;
     // How many times the display has been rebuilt or extended; tests use it to see that
     // bursts are coalesced and that unchanged text is not drawn again.
     int RenderCount() const { return renderCount_; }
@@ -81,6 +97,7 @@ private:
     void ScheduleRender();
     void Render();
     void RenderFrom(int offset);
+    void RenderPlainFrom(int offset);
     void Replace(int start, int length, const QString& text);
 
     QString text_;
@@ -88,12 +105,20 @@ private:
     int selStart_ = 0;
     int selLength_ = 0;
     TextAttributes attributes_;
+    Display display_ = Display::Formatted;
     QTextEdit* view_ = nullptr;
-    bool renderPending_ = false;
+    QPlainTextEdit* plainView_ = nullptr;
+    QTimer renderTimer_;
+    QElapsedTimer sinceRender_; // invalid until the first render
     // The display shows text_ up to renderedLength_; from dirtyFrom_ on it is out of date.
     // When only text at the end was added the display is extended instead of rebuilt.
     int renderedLength_ = 0;
     int dirtyFrom_ = 0;
     bool dirty_ = false;
+    // Plain view, after SetText: the first keepShown_ characters on screen are also those of
+    // the new text, up to its offset keepFrom_, so only the rest is drawn again.
+    bool keepValid_ = false;
+    int keepShown_ = 0;
+    int keepFrom_ = 0;
     int renderCount_ = 0;
 };

@@ -37,17 +37,40 @@ public:
     QLabel* lblStatus = nullptr;
     QTimer& timComm; // the link's link check
 
+    // The status line's texts.
+    static const QString StatusWorking;
+    static const QString StatusReady;
+    static const QString StatusLoading;
+    static const QString StatusReceived;
+    static const QString StatusNoReply;
+    static const QString StatusSaving;
+    static const QString StatusSaved;
+    static const QString StatusSaveFailed;
+
+    // The index of a click that waits for the link to finish an exchange; -1: none.
+    int HeldClick() const { return heldClick_; }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
+    void CreateControls();
     void EnableButtons(bool on);
+    void Dispatch(int index);
+    void HoldClick(int index);
+    void RunHeldClick();
     void RetrieveData(const QString& letter);
+    void ConvertLineEnds();
     void SaveCommand();
     void SaveData(const QString& path);
     void ExitSequence();
+    void SignOff();
 
     modMain& link_;
     Dialogs& dialogs_;
     std::array<PushButton*, 7> cmd_{};
+    int heldClick_ = -1;
+    bool placed_ = false;
+    bool leaving_ = false; // the exit or close sequence has begun
 };

@@ -1,0 +1,64 @@
+#include "SaveFile.h"
+
+#include <QFileInfo>
+#include <QSaveFile>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// The number and text of a failed step. Qt reports file failures by its own codes, but the
+// system's errno is what the user can look up, and it is still intact right after the call
+// that failed. A few failures are Qt's own checks with no system call behind them.
+SaveOutcome Failure(SaveOutcome::Step step, int systemError, const QSaveFile& file,
+                    const QString& path) {
+    SaveOutcome outcome;
+    outcome.failed = step;
+    if (systemError == 0 && QFileInfo(path).isDir()) systemError = EISDIR;
+    if (systemError != 0) {
+        outcome.number = systemError;
+        outcome.description = QString::fromLocal8Bit(std::strerror(systemError));
+    } else {
+        outcome.number = EIO;
+        outcome.description = file.errorString();
+        if (outcome.description.isEmpty())
+            outcome.description = QString::fromLocal8Bit(std::strerror(EIO));
+    }
+    return outcome;
+}
+
+} // namespace
+
+SaveOutcome WriteWholeFile(const QString& path, const QByteArray& bytes) {
+    QSaveFile file(path);
+
+    errno = 0;
+    // Unbuffered: each write below reaches the system at once, so its count tells whether the
+    // disk took the block.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        const int systemError = errno;
+        return Failure(SaveOutcome::Step::Open, systemError, file, path);
+    }
+
+    // A single large write that the disk takes only in part comes back with the part's count
+    // and no error, and commit() would then install the short file. Moderate blocks, each
+    // checked in full, catch that: a block taken short is a failed write.
+    for (qsizetype offset = 0; offset < bytes.size(); offset += SaveBlockBytes) {
+        const qsizetype block = std::min(SaveBlockBytes, bytes.size() - offset);
+        errno = 0;
+        const qint64 written = file.write(bytes.constData() + offset, block);
+        const int systemError = errno;
+        if (written != block) {
+            SaveOutcome outcome = Failure(SaveOutcome::Step::Write, systemError, file, path);
+            file.cancelWriting(); // the temporary file goes; the target stays untouched
+            return outcome;
+        }
+    }
+
+    errno = 0;
+    if (!file.commit()) {
+        const int systemError = errno;
+        return Failure(SaveOutcome::Step::Close, systemError, file, path);
+    }
+    return SaveOutcome();
+}

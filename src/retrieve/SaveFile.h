@@ -1,0 +1,20 @@
+#pragma once
+// Writing a whole file so that it is either complete or not there at all: the bytes go to a
+// temporary file beside the target, which replaces the target only once every byte is on
+// disk. A save that fails therefore leaves an existing file exactly as it was.
+
+#include <QByteArray>
+#include <QString>
+
+struct SaveOutcome {
+    enum class Step { None, Open, Write, Close };
+    Step failed = Step::None;
+    int number = 0;      // the system's error number (errno) of the failed step
+    QString description; // and its text
+    bool Ok() const { return failed == Step::None; }
+};
+
+// The bytes are written in blocks of this size; every block must be taken whole.
+inline constexpr qsizetype SaveBlockBytes = 64 * 1024;
+
+SaveOutcome WriteWholeFile(const QString& path, const QByteArray& bytes);

@@ -1,0 +1,323 @@
+#include "frmMain.h"
+
+#include "Artwork.h"
+#include "Dialogs.h"
+#include "FixedWindow.h"
+#include "Labels.h"
+#include "PushButton.h"
+#include "RetrieveText.h"
+#include "RichTextBox.h"
+#include "SaveFile.h"
+#include "TextHelpers.h"
+#include "Twips.h"
+#include "clsReg.h"
+#include "modMain.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QShowEvent>
+
+const QString frmMain::StatusWorking = QStringLiteral("Working...");
+const QString frmMain::StatusReady = QStringLiteral("Ready");
+const QString frmMain::StatusLoading = QStringLiteral("Loading Data");
+const QString frmMain::StatusReceived = QStringLiteral("Data Received");
+const QString frmMain::StatusNoReply = QStringLiteral("Unable to Receive Data");
+const QString frmMain::StatusSaving = QStringLiteral("Saving Data");
+const QString frmMain::StatusSaved = QStringLiteral("Save Data Complete");
+const QString frmMain::StatusSaveFailed = QStringLiteral("Errors will Saving Data");
+
+namespace {
+
+constexpr int QuietSlot = 10;
+constexpr double QuietSeconds = 0.2; // a download is over after this long without a chunk
+constexpr float HeaderWaitValue = 0.1f;
+
+const QString SettingsKey = QStringLiteral("Software\\ZORV-RZT");
+const QString FolderValue = QStringLiteral("DIR");
+constexpr qint32 StringValue = 1;
+
+struct ButtonPlace {
+    int index;
+    const char* caption;
+    const char* icon;
+    int left, top, width, height; // twips
+};
+
+constexpr ButtonPlace Buttons[] = {
+    {0, "&Timer Only", Art::Data, 135, 45, 1935, 405},
+    {1, "&RPM Only", Art::Data, 2115, 45, 1935, 405},
+    {2, "&Chronograph Only", Art::Data, 4095, 45, 1935, 405},
+    {3, "&All Data", Art::Data, 6075, 45, 1935, 405},
+    {5, "&Save", Art::Save, 6810, 4320, 1275, 405},
+    {6, "&Exit", Art::Exit, 6810, 4770, 1275, 405},
+};
+
+// The request letter of each data button.
+QString RequestLetter(int index) {
+    switch (index) {
+    case 0:
+        return QStringLiteral("T");
+    case 1:
+        return QStringLiteral("R");
+    case 2:
+        return QStringLiteral("C");
+    case 3:
+        return QStringLiteral("A");
+    default:
+        return QString();
+    }
+}
+
+} // namespace
+
+frmMain::frmMain(modMain& link, Dialogs& dialogs, QWidget* parent)
+    : QWidget(parent), timComm(link.timComm), link_(link), dialogs_(dialogs) {
+    InitArtwork();
+    setWindowIcon(ProgramIcon());
+    MakeFixedDialog(this, 8145, 5220);
+    setAutoFillBackground(true);
+    setBackgroundRole(QPalette::Window);
+    CreateControls();
+    setWindowTitle(QStringLiteral("ZORV - RZT Software / Retrive Data  -  Version ") +
+                   ProgramVersionText());
+
+    // A click held back during a link check's exchange runs once the link is free. Queued, so
+    // that it runs from the event loop after the link check has finished its step, never in
+    // the middle of it.
+    connect(&link_, &modMain::exchangeFinished, this, &frmMain::RunHeldClick, Qt::QueuedConnection);
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::CreateControls() {
+    for (const ButtonPlace& place : Buttons) {
+        auto* button = new PushButton(QString::fromLatin1(place.caption),
+                                      QString::fromLatin1(place.icon), this);
+        button->setGeometry(TwipsRect(place.left, place.top, place.width, place.height));
+        const int index = place.index;
+        connect(button, &QPushButton::clicked, this, [this, index] { cmd_Click(index); });
+        cmd_[static_cast<std::size_t>(index)] = button;
+    }
+
+    txt = new RichTextBox(this, RichTextBox::Display::Plain);
+    txt->setGeometry(TwipsRect(60, 510, 8025, 3735));
+
+    XPLabel301 = MakeCaptionLabel(QStringLiteral("Product ID:"), this);
+    XPLabel301->setGeometry(TwipsRect(60, 4410, 1095, 255));
+    lblId = MakeValueLabel(QString(), false, this);
+    lblId->setGeometry(TwipsRect(1140, 4410, 5595, 255));
+
+    XPLabel303 = MakeCaptionLabel(QStringLiteral("Status:"), this);
+    XPLabel303->setGeometry(TwipsRect(60, 4860, 1095, 255));
+    lblStatus = MakeValueLabel(StatusWorking, false, this);
+    lblStatus->setGeometry(TwipsRect(1140, 4860, 5595, 255));
+
+    setTabOrder(cmd(0), cmd(5));
+    setTabOrder(cmd(5), cmd(6));
+    setTabOrder(cmd(6), cmd(1));
+    setTabOrder(cmd(1), cmd(2));
+    setTabOrder(cmd(2), cmd(3));
+    setTabOrder(cmd(3), txt);
+}
+
+PushButton* frmMain::cmd(int index) const {
+    if (index < 0 || index >= static_cast<int>(cmd_.size())) return nullptr;
+    return cmd_[static_cast<std::size_t>(index)];
+}
+
+void frmMain::showEvent(QShowEvent* event) {
+    // Centred when first shown; after a renewed search it comes back where the user left it.
+    if (!placed_ && !event->spontaneous()) {
+        placed_ = true;
+        CentreOnScreen(this);
+    }
+    QWidget::showEvent(event);
+}
+
+void frmMain::FillForm() {
+    if (link_.Ending()) return;
+    // A click held back before the link was lost belongs to the old connection.
+    heldClick_ = -1;
+    lblId->setText(link_.PortId);
+    lblStatus->setText(StatusReady);
+    txt->Clear();
+    EnableButtons(true);
+    timComm.start();
+}
+
+void frmMain::AppendReceived(const QString& text) {
+    if (link_.Ending() || text.isEmpty()) return;
+    // Always at the end: after a download the caret rests at offset 1, and text that comes
+    // later must follow the data, not split its first line.
+    txt->SetSelStart(static_cast<int>(txt->Text().size()));
+    txt->SetSelText(text);
+}
+
+void frmMain::EnableButtons(bool on) {
+    for (PushButton* button : cmd_) {
+        if (button) button->setEnabled(on);
+    }
+}
+
+void frmMain::cmd_Click(int index) {
+    if (!cmd(index) || link_.Ending() || leaving_) return;
+    // A link check's exchange is under way and its pause let this click in. Starting a
+    // download or the sign-off now would put a second exchange on the link; wait for its end.
+    if (link_.ExchangeBusy()) {
+        HoldClick(index);
+        return;
+    }
+    Dispatch(index);
+}
+
+void frmMain::Dispatch(int index) {
+    switch (index) {
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+        RetrieveData(RequestLetter(index));
+        break;
+    case 5:
+        SaveCommand();
+        break;
+    case 6:
+        ExitSequence();
+        break;
+    default:
+        break;
+    }
+}
+
+void frmMain::HoldClick(int index) {
+    if (heldClick_ >= 0) return;
+    heldClick_ = index;
+    // As during a download: the command is on its way, so no second one can be asked for.
+    EnableButtons(false);
+}
+
+void frmMain::RunHeldClick() {
+    if (heldClick_ < 0) return;
+    if (link_.ExchangeBusy()) return; // the link check went on to its second probe
+    const int index = heldClick_;
+    heldClick_ = -1;
+    EnableButtons(true);
+    // The link check may have given the device up meanwhile: the window is gone and a new
+    // search runs, so the click has nothing left to act on.
+    if (link_.Ending() || !isVisible() || link_.PortSearching) return;
+    Dispatch(index);
+}
+
+void frmMain::RetrieveData(const QString& letter) {
+    EnableButtons(false);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    lblStatus->setText(StatusLoading);
+    timComm.stop();
+    txt->Clear();
+
+    const bool answered = link_.SendAndReceive(QStringLiteral("H"), HeaderWaitValue) == 0;
+    // The program may end inside any wait (the close box stays usable): then only unwind.
+    if (!link_.Ending()) {
+        if (!answered) {
+            lblStatus->setText(StatusNoReply);
+        } else {
+            txt->SetSelText(link_.PortReply);
+            link_.SendNoWait(letter);
+            // The receive handler appends every chunk and restarts the slot, so this returns
+            // once the device has been quiet for the whole quiet time.
+            link_.Wait(QuietSlot, QuietSeconds);
+            link_.StopTimer(QuietSlot);
+            if (!link_.Ending()) {
+                ConvertLineEnds();
+                lblStatus->setText(StatusReceived);
+            }
+        }
+    }
+
+    if (!link_.Ending()) timComm.start();
+    QApplication::restoreOverrideCursor();
+    EnableButtons(true);
+}
+
+void frmMain::ConvertLineEnds() {
+    txt->SetText(::ConvertLineEnds(txt->Text()));
+    txt->SetSelStart(1); // clamped to 0 when nothing is left
+}
+
+void frmMain::SaveCommand() {
+    if (txt->Text().isEmpty()) {
+        dialogs_.Message(this, QStringLiteral("You have not selected any data to Save!"),
+                         Dialogs::Icon::Information);
+        return;
+    }
+    if (!link_.Reg) link_.Reg = std::make_unique<clsReg>();
+    const QString folder = link_.Reg->ReadRegistry(clsReg::LocalMachine, SettingsKey, FolderValue);
+
+    Dialogs::SaveRequest request;
+    request.title = QStringLiteral("Save to Text File");
+    request.initialFolder = folder;
+    request.filter = QStringLiteral("Excel (*.csv)|*.csv|Text (*.txt)|*.txt");
+    request.filterIndex = 1;
+    request.defaultSuffix = QStringLiteral("csv");
+    request.confirmOverwrite = true;
+    const QString path = dialogs_.SaveFileName(this, request);
+    if (link_.Ending() || path.isEmpty()) return;
+
+    SaveData(path);
+    // Remembered whatever the outcome: the user chose that folder.
+    link_.Reg->WriteRegistry(clsReg::LocalMachine, SettingsKey, FolderValue, StringValue,
+                             GetFolderPath(path));
+}
+
+void frmMain::SaveData(const QString& path) {
+    lblStatus->setText(StatusSaving);
+    const SaveOutcome outcome = WriteWholeFile(path, SaveLines(txt->Text()));
+    if (!outcome.Ok()) {
+        QString lead;
+        switch (outcome.failed) {
+        case SaveOutcome::Step::Open:
+            lead = QStringLiteral("Could not Open ");
+            break;
+        case SaveOutcome::Step::Write:
+            lead = QStringLiteral("Could not write to ");
+            break;
+        default:
+            lead = QStringLiteral("Could not Close ");
+            break;
+        }
+        dialogs_.Message(this, FileFailureText(lead, path, outcome.number, outcome.description),
+                         Dialogs::Icon::Critical);
+    }
+    if (link_.Ending()) return;
+    lblStatus->setText(outcome.Ok() ? StatusSaved : StatusSaveFailed);
+}
+
+// What Exit and the close box share: "X" to the device and the port closed. The sign-off's
+// pause lets events run, so from here on clicks and a second close request find the window
+// leaving and do nothing, and no link check may put its "?" into the pause.
+void frmMain::SignOff() {
+    leaving_ = true;
+    timComm.stop();
+    link_.DisconnectDevice();
+}
+
+void frmMain::ExitSequence() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    SignOff();
+    // A second close, should the first have left the port open; on a closed port it does nothing.
+    if (link_.Comm.isOpen()) link_.Comm.close();
+    QApplication::restoreOverrideCursor();
+    link_.EndProgram();
+    hide();
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    // Never refused. When the program is already ending there is nothing left to tell the device.
+    event->accept();
+    if (link_.Ending() || leaving_) return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    SignOff();
+    QApplication::restoreOverrideCursor();
+    link_.EndProgram();
+}
