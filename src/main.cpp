@@ -16,7 +16,8 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("rzt"));
-    QApplication::setApplicationDisplayName(QStringLiteral("ZORV RZT"));
+    // No display name: Qt would append it to every window caption, and the captions are the
+    // program's own.
     QApplication::setApplicationVersion(ProgramVersionText());
     QApplication::setOrganizationName(QStringLiteral("ZORV"));
     // The program ends through its own exit sequences; hiding the search window for the
