@@ -61,4 +61,7 @@ void frmInfo::Load() {
         txt->SetSelColor(line.colour);
         txt->SetSelText(line.text);
     }
+    // Show the block from its first line: the box is not tall enough for the last empty lines
+    // with every typeface.
+    txt->SetSelStart(0);
 }
