@@ -5,6 +5,7 @@
 
 #include <QQueue>
 #include <QStringList>
+#include <functional>
 
 class TestDialogs : public Dialogs {
 public:
@@ -17,10 +18,14 @@ public:
 
     QString SaveFileName(QWidget*, const SaveRequest& request) override {
         saveRequests.append(request);
+        // Runs while the dialog would be open: a real one runs a nested event loop, so timers,
+        // port events and the link check go on meanwhile.
+        if (whileSaveDialogOpen) whileSaveDialogOpen();
         return saveAnswers.isEmpty() ? QString() : saveAnswers.dequeue();
     }
 
     QList<Shown> messages;
     QList<SaveRequest> saveRequests;
     QQueue<QString> saveAnswers; // empty text: the user cancels
+    std::function<void()> whileSaveDialogOpen;
 };

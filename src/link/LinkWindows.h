@@ -15,7 +15,7 @@ public:
     // Text that arrived while streaming: insert it into the retrieval window's text box at
     // its caret and move the caret to the end.
     virtual void AppendReceived(const QString& text) = 0;
-    // The link check gave the device up: hide the retrieval window, start a new search and
-    // show the search window.
+    // The device is gone (the link check gave it up, or its port vanished while it was being
+    // identified): hide the retrieval window, start a new search and show the search window.
     virtual void LinkLost() = 0;
 };

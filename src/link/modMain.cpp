@@ -199,11 +199,19 @@ void modMain::OnPortError(QSerialPort::SerialPortError error) {
     if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError) return;
     if (!Comm.isOpen() || closeQueued_) return;
     closeQueued_ = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            closeQueued_ = false;
-            if (Comm.isOpen()) Comm.close();
-        },
-        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &modMain::PortVanished, Qt::QueuedConnection);
+}
+
+void modMain::PortVanished() {
+    closeQueued_ = false;
+    if (!Comm.isOpen()) return;
+    Comm.close();
+    // Once connected (the hand-over's pause ends there too) the link check finds the device
+    // gone. A device that goes while it is being asked who it is would be asked for ever on a
+    // dead port: search again, without what it sent of an unfinished line, which must not
+    // become the start of the next device's line.
+    if (!PortSearching || handingOver_ || Ending()) return;
+    timID.stop();
+    PortId = identity_;
+    if (windows_) windows_->LinkLost();
 }

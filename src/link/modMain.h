@@ -103,6 +103,8 @@ private:
     void Send(const QString& command);
     QString ReadAllWaiting();
     void OnPortError(QSerialPort::SerialPortError error);
+    // Closes a port that has gone away (the converter was pulled out).
+    void PortVanished();
     void HandOver();
 
     Stopwatch timers_;
