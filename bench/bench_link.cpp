@@ -72,6 +72,7 @@ int main(int argc, char* argv[]) {
         } cases[] = {{"0.1 s pause (slot 1)", 1, 0.1, 30},
                      {"0.2 s quiet gap (slot 10)", 10, 0.2, 30},
                      {"1.0 s \"Device Found\" pause (slot 10)", 10, 1.0, 10}};
+        double worstMedian = 0;
         for (const Case& c : cases) {
             std::vector<double> over;
             for (int i = 0; i < c.runs; ++i) {
@@ -81,7 +82,9 @@ int main(int argc, char* argv[]) {
                 over.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6 - c.limit * 1000.0);
             }
             Print(c.name, Summarise(over), "ms");
+            worstMedian = std::max(worstMedian, Summarise(over).median);
         }
+        std::printf("  target: median <= 5 ms past the limit: %s\n", worstMedian <= 5.0 ? "met" : "NOT MET");
     }
 
     SimDevice sim;
@@ -96,23 +99,41 @@ int main(int argc, char* argv[]) {
         modMain link;
         link.PortList = {sim.portName()};
         link.OpenFirstPort();
-        std::vector<double> answered, silent;
-        for (int i = 0; i < 20; ++i) {
+        // Inside an exchange slot 1 starts twice: for the pause after the command and for the
+        // collection; the exchange's end is signalled. So each wait is timed where it runs.
+        std::vector<QElapsedTimer> starts;
+        QElapsedTimer finished;
+        QObject::connect(&link.Timers(), &Stopwatch::slotStarted, [&](int slot) {
+            if (slot != 1) return;
+            starts.emplace_back();
+            starts.back().start();
+        });
+        QObject::connect(&link, &modMain::exchangeFinished, [&] { finished.start(); });
+        const auto exchange = [&](std::vector<double>& whole, std::vector<double>& pause,
+                                  std::vector<double>& collection) {
+            starts.clear();
             QElapsedTimer clock;
             clock.start();
             link.SendAndReceive(QStringLiteral("?"), 0.1f);
-            answered.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e9);
-        }
+            whole.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e9);
+            if (starts.size() != 2) return;
+            pause.push_back(static_cast<double>(starts[0].nsecsElapsed() - starts[1].nsecsElapsed()) / 1e6 - 100.0);
+            collection.push_back(static_cast<double>(starts[1].nsecsElapsed() - finished.nsecsElapsed()) / 1e6 - 100.0);
+        };
+        std::vector<double> answered, silent, pauseOver, collectOver, collectAnswered, unused;
+        for (int i = 0; i < 20; ++i) exchange(answered, unused, collectAnswered);
         sim.switchOff();
-        for (int i = 0; i < 10; ++i) {
-            QElapsedTimer clock;
-            clock.start();
-            link.SendAndReceive(QStringLiteral("?"), 0.1f);
-            silent.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e9);
-        }
+        for (int i = 0; i < 20; ++i) exchange(silent, pauseOver, collectOver);
         sim.switchOn();
         Print("SendAndReceive, answered (floor 0.2)", Summarise(answered), "s");
         Print("SendAndReceive, no answer (floor 0.2)", Summarise(silent), "s");
+        std::printf("  past the limit, device silent (ms):\n");
+        Print("0.1 s pause after the command", Summarise(pauseOver), "ms");
+        Print("0.1 s collection window", Summarise(collectOver), "ms");
+        Print("(0.1 s collection window, device answering)", Summarise(collectAnswered), "ms");
+        const double worst = std::max(Summarise(pauseOver).median, Summarise(collectOver).median);
+        std::printf("  target: every wait's median <= 5 ms past its limit: %s (worst median here %.3f ms)\n",
+                    worst <= 5.0 ? "met" : "NOT MET", worst);
     }
 
     std::printf("\nID probe intervals (ms), device answering after 40 probes:\n");

@@ -1,10 +1,10 @@
 #include "RichTextBox.h"
 
 #include "Labels.h"
+#include "TextView.h"
 #include "Twips.h"
 
 #include <QEvent>
-#include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextBlockFormat>
 #include <QTextCharFormat>
@@ -55,8 +55,8 @@ bool IsDocumentControl(char16_t u) {
 // QTextCursor::insertText turns these into paragraph or frame boundaries of its own; the
 // display must show one line break per CR, LF or CR LF and nothing else, so they are drawn as
 // replacement characters. Device text is 8-bit and never holds them; the buffer keeps them.
-QString DisplayText(const QString& text, qsizetype from, qsizetype length) {
-    QString segment = text.mid(from, length);
+QString DisplayText(QStringView text, qsizetype from, qsizetype length) {
+    QString segment = text.mid(from, length).toString();
     for (QChar& c : segment) {
         const char16_t u = c.unicode();
         if (IsDocumentControl(u)) {
@@ -66,84 +66,6 @@ QString DisplayText(const QString& text, qsizetype from, qsizetype length) {
     return segment;
 }
 
-// text[from, from + length) as the plain view shows it: CR LF, a lone CR and a lone LF each
-// become one '\n' (one line break), also when the CR was drawn in an earlier batch.
-QString PlainDisplayText(const QString& text, qsizetype from, qsizetype length) {
-    QString shown;
-    shown.resize(length);
-    QChar* out = shown.data();
-    const QChar* in = text.constData();
-    for (qsizetype i = from; i < from + length; ++i) {
-        const char16_t u = in[i].unicode();
-        if (u == u'\n' && i > 0 && in[i - 1] == u'\r') {
-            continue;
-        }
-        if (u == u'\r') {
-            *out++ = QChar(u'\n');
-        } else if (IsDocumentControl(u)) {
-            *out++ = QChar::ReplacementCharacter;
-        } else {
-            *out++ = in[i];
-        }
-    }
-    shown.truncate(out - shown.constData());
-    return shown;
-}
-
-// Where buffer offset `offset` falls in the plain view: the LF of every CR LF before it takes
-// no place there.
-int PlainDisplayOffset(const QString& text, int offset) {
-    int shown = offset;
-    const QChar* in = text.constData();
-    for (int i = 1; i < offset; ++i) {
-        if (in[i] == u'\n' && in[i - 1] == u'\r') {
-            --shown;
-        }
-    }
-    return shown;
-}
-
-QChar ShownAs(QChar c) {
-    if (c == u'\r') {
-        return QChar(u'\n');
-    }
-    return IsDocumentControl(c.unicode()) ? QChar(QChar::ReplacementCharacter) : c;
-}
-
-// How much of the plain view stays when the text `before`, shown up to beforeLength, is
-// replaced by `after`: the characters on screen both begin with, and the offset in `after`
-// where they end. Rewriting a download's line ends changes CR LF into LF, which looks the same,
-// so the two usually differ only at the very end.
-struct SharedDisplay {
-    int shown = 0;
-    int offset = 0;
-};
-
-SharedDisplay SharedDisplayPrefix(const QString& before, int beforeLength, const QString& after) {
-    const QChar* a = before.constData();
-    const QChar* b = after.constData();
-    const int afterLength = static_cast<int>(after.size());
-    int i = 0;
-    int j = 0;
-    int shown = 0;
-    for (;;) {
-        // The LF of a CR LF takes no place on screen.
-        if (i < beforeLength && i > 0 && a[i] == u'\n' && a[i - 1] == u'\r') {
-            ++i;
-        }
-        if (j < afterLength && j > 0 && b[j] == u'\n' && b[j - 1] == u'\r') {
-            ++j;
-        }
-        if (i >= beforeLength || j >= afterLength || ShownAs(a[i]) != ShownAs(b[j])) {
-            break;
-        }
-        ++i;
-        ++j;
-        ++shown;
-    }
-    return {shown, j};
-}
-
 } // namespace
 
 RichTextBox::RichTextBox(QWidget* parent, Display display) : QWidget(parent), display_(display) {
@@ -151,10 +73,8 @@ RichTextBox::RichTextBox(QWidget* parent, Display display) : QWidget(parent), di
     layout->setContentsMargins(0, 0, 0, 0);
 
     if (display_ == Display::Plain) {
-        plainView_ = new QPlainTextEdit(this);
-        plainView_->setReadOnly(true);
-        plainView_->setUndoRedoEnabled(false);
-        plainView_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        plainView_ = new TextView(this);
+        plainView_->SetSource(&text_);
     } else {
         view_ = new QTextEdit(this);
         view_->setReadOnly(true);
@@ -165,7 +85,8 @@ RichTextBox::RichTextBox(QWidget* parent, Display display) : QWidget(parent), di
     QAbstractScrollArea* shown = DisplayWidget();
     layout->addWidget(shown);
     // The widget's font becomes the document's default: the typeface of runs that name none.
-    shown->setFont(ProgramFont(8.25));
+    // The plain view keeps to a fixed pitch, at the same size.
+    shown->setFont(plainView_ ? TextView::FixedPitchFont(8.25) : ProgramFont(8.25));
     shown->setFocusPolicy(Qt::StrongFocus);
     shown->installEventFilter(this);
 
@@ -186,27 +107,29 @@ QAbstractScrollArea* RichTextBox::DisplayWidget() const {
 
 RichTextBox::~RichTextBox() = default;
 
-void RichTextBox::SetText(const QString& text) {
+void RichTextBox::SetText(QString text) {
     const bool wasEmpty = text_.isEmpty();
-    // Only a view that shows the old text as it is can keep part of it.
-    const bool shownAsIs = !(dirty_ && dirtyFrom_ < renderedLength_);
-    SharedDisplay shared;
-    if (plainView_ && shownAsIs) {
-        shared = SharedDisplayPrefix(text_, renderedLength_, text);
-    }
-    text_ = text;
+    text_ = std::move(text);
     runs_.clear();
     if (!text_.isEmpty()) {
-        runs_.push_back({text_, attributes_});
+        runs_.push_back({text_.size(), attributes_});
     }
     selStart_ = 0;
     selLength_ = 0;
     if (!(wasEmpty && text_.isEmpty())) {
+        if (plainView_) plainView_->SourceReplaced();
         MarkDirty(0);
-        keepValid_ = plainView_ && shownAsIs;
-        keepShown_ = shared.shown;
-        keepFrom_ = shared.offset;
     }
+}
+
+std::vector<RichTextBox::Run> RichTextBox::Runs() const {
+    std::vector<Run> runs;
+    qsizetype offset = 0;
+    for (const Span& span : runs_) {
+        runs.push_back({text_.mid(offset, span.length), span.attributes});
+        offset += span.length;
+    }
+    return runs;
 }
 
 void RichTextBox::SetSelText(const QString& text) {
@@ -253,49 +176,48 @@ void RichTextBox::Replace(int start, int length, const QString& text) {
     if (length == 0 && start == size) {
         text_.append(text);
         if (!runs_.empty() && runs_.back().attributes == attributes_) {
-            runs_.back().text.append(text);
+            runs_.back().length += text.size();
         } else {
-            runs_.push_back({text, attributes_});
+            runs_.push_back({text.size(), attributes_});
         }
         MarkDirty(start);
         return;
     }
 
-    // Anywhere else: rebuild the run list around the replaced range. Whole runs are shared,
-    // not copied, so this costs one pass over the runs.
-    std::vector<Run> rebuilt;
+    // Anywhere else: rebuild the run list around the replaced range, in one pass over it.
+    std::vector<Span> rebuilt;
     rebuilt.reserve(runs_.size() + 2);
-    auto push = [&rebuilt](QString piece, const TextAttributes& attributes) {
-        if (piece.isEmpty()) {
+    auto push = [&rebuilt](qsizetype pieceLength, const TextAttributes& attributes) {
+        if (pieceLength <= 0) {
             return;
         }
         if (!rebuilt.empty() && rebuilt.back().attributes == attributes) {
-            rebuilt.back().text.append(piece);
+            rebuilt.back().length += pieceLength;
         } else {
-            rebuilt.push_back({std::move(piece), attributes});
+            rebuilt.push_back({pieceLength, attributes});
         }
     };
-    const int end = start + length;
-    int offset = 0;
-    for (const Run& run : runs_) {
-        const int runStart = offset;
-        offset += static_cast<int>(run.text.size());
+    const qsizetype end = start + length;
+    qsizetype offset = 0;
+    for (const Span& run : runs_) {
+        const qsizetype runStart = offset;
+        offset += run.length;
         if (runStart < start) {
-            push(run.text.left(std::min(offset, start) - runStart), run.attributes);
+            push(std::min<qsizetype>(offset, start) - runStart, run.attributes);
         }
     }
-    push(text, attributes_);
+    push(text.size(), attributes_);
     offset = 0;
-    for (const Run& run : runs_) {
-        const int runStart = offset;
-        offset += static_cast<int>(run.text.size());
+    for (const Span& run : runs_) {
+        const qsizetype runStart = offset;
+        offset += run.length;
         if (offset > end) {
-            push(run.text.mid(std::max(runStart, end) - runStart), run.attributes);
+            push(offset - std::max(runStart, end), run.attributes);
         }
     }
     runs_ = std::move(rebuilt);
     text_.replace(start, length, text);
-    keepValid_ = false;
+    if (plainView_) plainView_->SourceReplaced();
     MarkDirty(start);
 }
 
@@ -330,49 +252,34 @@ void RichTextBox::Render() {
     // Text added behind what is shown only extends the display; any other change rebuilds it.
     const int from = dirtyFrom_ >= renderedLength_ ? renderedLength_ : 0;
     if (plainView_) {
-        RenderPlainFrom(from);
+        RenderPlain(from > 0);
     } else {
         RenderFrom(from);
     }
     dirty_ = false;
-    keepValid_ = false;
     ++renderCount_;
     sinceRender_.start();
 }
 
-// The plain view: text_[from, end) behind what it already shows (from == 0: the whole text),
-// inserted in one piece so that its cost is that of the new text alone.
-void RichTextBox::RenderPlainFrom(int from) {
+// The plain view indexes what was added (extend) or the whole new text. Added text is followed
+// like a terminal: the view stays at the bottom if it was there, and stays put when the user
+// has scrolled up to read. New text shows the line of the caret.
+void RichTextBox::RenderPlain(bool extend) {
     const int size = static_cast<int>(text_.size());
-    QTextDocument* document = plainView_->document();
-    if (from == 0 && keepValid_ && keepShown_ > 0) {
-        QTextCursor tail(document);
-        tail.setPosition(std::min(keepShown_, document->characterCount() - 1));
-        tail.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-        tail.insertText(PlainDisplayText(text_, keepFrom_, size - keepFrom_));
-    } else if (from == 0) {
-        plainView_->setPlainText(PlainDisplayText(text_, 0, size));
+    if (extend) {
+        const bool follow = plainView_->AtBottom();
+        plainView_->Sync();
+        if (follow) plainView_->ScrollToBottom();
     } else {
-        QTextCursor end(document);
-        end.movePosition(QTextCursor::End);
-        end.insertText(PlainDisplayText(text_, from, size - from));
+        plainView_->Sync();
+        plainView_->horizontalScrollBar()->setValue(0);
+        if (selStart_ >= size) {
+            plainView_->ScrollToBottom();
+        } else {
+            plainView_->ShowLine(plainView_->LineOf(selStart_));
+        }
     }
     renderedLength_ = size;
-
-    // Follow the caret, as a text box does when text is appended at its end.
-    QTextCursor shown(document);
-    if (selStart_ >= size) {
-        shown.movePosition(QTextCursor::End);
-    } else {
-        shown.setPosition(
-            std::min(PlainDisplayOffset(text_, selStart_), document->characterCount() - 1));
-    }
-    plainView_->setTextCursor(shown);
-    plainView_->ensureCursorVisible();
-    if (selStart_ >= size) {
-        QScrollBar* bar = plainView_->verticalScrollBar();
-        bar->setValue(bar->maximum());
-    }
 }
 
 // Shows text_[from, end) behind what the display already holds (from == 0: the whole text).
@@ -404,20 +311,21 @@ void RichTextBox::RenderFrom(int from) {
     int runStart = static_cast<int>(text_.size());
     while (index > 0 && runStart > from) {
         --index;
-        runStart -= static_cast<int>(runs_[index].text.size());
+        runStart -= static_cast<int>(runs_[index].length);
     }
 
     for (; index < runs_.size(); ++index) {
-        const Run& run = runs_[index];
-        const int runLength = static_cast<int>(run.text.size());
+        const Span& span = runs_[index];
+        const QStringView runText = QStringView(text_).mid(runStart, span.length);
+        const int runLength = static_cast<int>(span.length);
         const int begin = std::max(from, runStart) - runStart;
-        const int absolute = runStart; // offset of run.text[0] in text_
+        const int absolute = runStart; // offset of runText[0] in text_
         runStart += runLength;
         if (begin >= runLength) {
             continue;
         }
-        const QTextCharFormat charFormat = CharFormatFor(run.attributes);
-        const QTextBlockFormat blockFormat = BlockFormatFor(run.attributes);
+        const QTextCharFormat charFormat = CharFormatFor(span.attributes);
+        const QTextBlockFormat blockFormat = BlockFormatFor(span.attributes);
         bool blockFormatted = false; // the current paragraph already carries this run's format
         if (begin == 0 && atParagraphStart) {
             cursor.setBlockFormat(blockFormat);
@@ -436,7 +344,7 @@ void RichTextBox::RenderFrom(int from) {
                 cursor.setBlockFormat(blockFormat);
                 blockFormatted = true;
             }
-            cursor.insertText(DisplayText(run.text, segmentStart, segmentEnd - segmentStart),
+            cursor.insertText(DisplayText(runText, segmentStart, segmentEnd - segmentStart),
                               charFormat);
             pendingCr = false;
             atParagraphStart = false;
@@ -444,7 +352,7 @@ void RichTextBox::RenderFrom(int from) {
 
         int segmentStart = begin;
         for (int i = begin; i < runLength; ++i) {
-            const QChar c = run.text.at(i);
+            const QChar c = runText.at(i);
             if (!IsLineBreak(c)) {
                 continue;
             }

@@ -11,8 +11,8 @@
 #include <vector>
 
 class QAbstractScrollArea;
-class QPlainTextEdit;
 class QTextEdit;
+class TextView;
 
 struct TextAttributes {
     QString fontName;                       // empty: the box's default typeface
@@ -29,9 +29,9 @@ class RichTextBox : public QWidget {
     Q_OBJECT
 public:
     // How the buffer is shown. Formatted draws every run with its attributes. Plain draws the
-    // characters only, in a view that lays out just the lines on screen: for long device text,
-    // where rebuilding a formatted document would stall the window. The buffer, its runs and
-    // every operation below are the same either way.
+    // characters only, in a fixed-pitch view that reads them straight from the buffer and
+    // draws just the lines on screen: for long device text, where laying out a document would
+    // stall the window. The buffer, its runs and every operation below are the same either way.
     enum class Display { Formatted, Plain };
 
     explicit RichTextBox(QWidget* parent = nullptr, Display display = Display::Formatted);
@@ -40,7 +40,7 @@ public:
     // The whole text, exactly as inserted.
     const QString& Text() const { return text_; }
     // Replaces the whole text; the caret goes to offset 0 and the selection is dropped.
-    void SetText(const QString& text);
+    void SetText(QString text);
     void Clear() { SetText(QString()); }
 
     // Inserts at the caret, replacing any selection; the caret ends after the inserted text.
@@ -62,18 +62,18 @@ public:
     void SetSelIndent(int twips);
     const TextAttributes& SelAttributes() const { return attributes_; }
 
-    // For tests and tools: the runs as held, in order.
+    // For tests and tools: the runs, in order, each with a copy of its text.
     struct Run {
         QString text;
         TextAttributes attributes;
     };
-    const std::vector<Run>& Runs() const { return runs_; }
+    std::vector<Run> Runs() const;
 
     Display DisplayKind() const { return display_; }
     // The widget that shows the text, for focus handling and screenshots: View() for a
     // formatted box, PlainView() for a plain one (the other is null); DisplayWidget() either.
     QTextEdit* View() const { return view_; }
-    QPlainTextEdit* PlainView() const { return plainView_; }
+    TextView* PlainView() const { return plainView_; }
     QAbstractScrollArea* DisplayWidget() const;
 
     // The display is brought up to date from the event loop, at most once per RenderGapMs, so
@@ -97,17 +97,24 @@ private:
     void ScheduleRender();
     void Render();
     void RenderFrom(int offset);
-    void RenderPlainFrom(int offset);
+    void RenderPlain(bool extend);
     void Replace(int start, int length, const QString& text);
 
+    // A run is a stretch of text_ with one set of attributes; it holds no text of its own, so
+    // a long download is kept once, not twice.
+    struct Span {
+        qsizetype length;
+        TextAttributes attributes;
+    };
+
     QString text_;
-    std::vector<Run> runs_;
+    std::vector<Span> runs_;
     int selStart_ = 0;
     int selLength_ = 0;
     TextAttributes attributes_;
     Display display_ = Display::Formatted;
     QTextEdit* view_ = nullptr;
-    QPlainTextEdit* plainView_ = nullptr;
+    TextView* plainView_ = nullptr;
     QTimer renderTimer_;
     QElapsedTimer sinceRender_; // invalid until the first render
     // The display shows text_ up to renderedLength_; from dirtyFrom_ on it is out of date.
@@ -115,10 +122,5 @@ private:
     int renderedLength_ = 0;
     int dirtyFrom_ = 0;
     bool dirty_ = false;
-    // Plain view, after SetText: the first keepShown_ characters on screen are also those of
-    // the new text, up to its offset keepFrom_, so only the rest is drawn again.
-    bool keepValid_ = false;
-    int keepShown_ = 0;
-    int keepFrom_ = 0;
     int renderCount_ = 0;
 };

@@ -1,37 +1,87 @@
 #include "RetrieveText.h"
 
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Copies in[0, end) to out less the CR of each CR LF pair, and returns the count written. The
+// output never runs ahead of the input, so out may be in. Pairs never overlap (an LF is not a
+// CR), so each CR is decided by its successor alone; in[end] must exist. The stretches between
+// the CRs of pairs move whole: finding CRs and moving memory are what the library does fastest.
+qsizetype DropPairedCr(const QChar* in, QChar* out, qsizetype end) {
+    const QStringView text(in, end + 1);
+    qsizetype written = 0;
+    qsizetype from = 0;
+    while (from < end) {
+        qsizetype cr = text.indexOf(u'\r', from);
+        while (cr >= 0 && cr < end && in[cr + 1] != u'\n')
+            cr = text.indexOf(u'\r', cr + 1);
+        const qsizetype stop = cr < 0 || cr > end ? end : cr;
+        if (out + written != in + from)
+            std::memmove(out + written, in + from, static_cast<std::size_t>(stop - from) * sizeof(QChar));
+        written += stop - from;
+        from = stop + 1; // past the pair's CR; its LF starts the next stretch
+    }
+    return written;
+}
+
+} // namespace
+
 QString ConvertLineEnds(QStringView text) {
     const qsizetype lastPair = text.lastIndexOf(u"\r\n");
     if (lastPair < 0) return QString();
-
-    // Everything before the last pair's CR, less the CR of each pair. Pairs never overlap (an
-    // LF is not a CR), so one pass decides every character by its successor.
     QString converted;
     converted.resize(lastPair);
-    QChar* out = converted.data();
-    const QChar* in = text.data();
-    for (qsizetype i = 0; i < lastPair; ++i) {
-        if (in[i] == u'\r' && in[i + 1] == u'\n') continue;
-        *out++ = in[i];
-    }
-    converted.truncate(out - converted.constData());
+    converted.truncate(DropPairedCr(text.data(), converted.data(), lastPair));
     return converted;
 }
 
+void ConvertLineEndsInPlace(QString& text) {
+    const qsizetype lastPair = text.lastIndexOf(u"\r\n");
+    if (lastPair < 0) {
+        text.clear();
+        return;
+    }
+    QChar* data = text.data();
+    text.truncate(DropPairedCr(data, data, lastPair));
+}
+
 QByteArray SaveLines(QStringView text) {
-    const qsizetype size = text.size();
     // Each line grows by at most its CR LF; the last may lack a line feed of its own.
-    const qsizetype lines = text.count(u'\n') + 1;
     QByteArray bytes;
-    bytes.resize(size + 2 * lines);
-    char* out = bytes.data();
-    const QChar* in = text.data();
+    bytes.resize(text.size() + 2 * (text.count(u'\n') + 1));
+    SaveLinesReader reader(text);
+    bytes.truncate(reader.Read(bytes.data(), bytes.size()));
+    return bytes;
+}
 
-    qsizetype start = 0;
-    while (start < size) {
-        const qsizetype lineFeed = text.indexOf(u'\n', start);
+qsizetype SaveLinesReader::Read(char* out, qsizetype capacity) {
+    const QChar* in = text_.data();
+    const qsizetype size = text_.size();
+    qsizetype written = 0;
+    while (written < capacity) {
+        if (from_ < to_) {
+            const qsizetype n = std::min(to_ - from_, capacity - written);
+            for (qsizetype i = 0; i < n; ++i) {
+                const char16_t u = in[from_ + i].unicode();
+                out[written + i] = u < 0x100 ? static_cast<char>(u) : '?';
+            }
+            from_ += n;
+            written += n;
+            continue;
+        }
+        if (ending_ > 0) {
+            out[written++] = ending_ == 2 ? '\r' : '\n';
+            --ending_;
+            continue;
+        }
+        if (next_ >= size) break;
+
+        // The next line: up to and with its LF, or to the end of the text.
+        const qsizetype start = next_;
+        const qsizetype lineFeed = text_.indexOf(u'\n', start);
         const qsizetype end = lineFeed < 0 ? size : lineFeed + 1;
-
         qsizetype last = end;
         while (last > start && (in[last - 1] == u'\r' || in[last - 1] == u'\n'))
             --last;
@@ -40,17 +90,12 @@ QByteArray SaveLines(QStringView text) {
             ++first;
         while (last > first && in[last - 1] == u' ')
             --last;
-
-        for (qsizetype i = first; i < last; ++i) {
-            const char16_t u = in[i].unicode();
-            *out++ = u < 0x100 ? static_cast<char>(u) : '?';
-        }
-        *out++ = '\r';
-        *out++ = '\n';
-        start = end;
+        from_ = first;
+        to_ = last;
+        ending_ = 2;
+        next_ = end;
     }
-    bytes.truncate(out - bytes.constData());
-    return bytes;
+    return written;
 }
 
 QString FileFailureText(const QString& lead, const QString& path, int number,

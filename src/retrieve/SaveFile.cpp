@@ -30,6 +30,16 @@ SaveOutcome Failure(SaveOutcome::Step step, int systemError, const QSaveFile& fi
 } // namespace
 
 SaveOutcome WriteWholeFile(const QString& path, const QByteArray& bytes) {
+    qsizetype offset = 0;
+    return WriteWholeFile(path, [&](char* buffer, qsizetype capacity) {
+        const qsizetype n = std::min(capacity, bytes.size() - offset);
+        std::memcpy(buffer, bytes.constData() + offset, static_cast<std::size_t>(n));
+        offset += n;
+        return n;
+    });
+}
+
+SaveOutcome WriteWholeFile(const QString& path, const BlockSource& fill) {
     QSaveFile file(path);
 
     errno = 0;
@@ -43,16 +53,19 @@ SaveOutcome WriteWholeFile(const QString& path, const QByteArray& bytes) {
     // A single large write that the disk takes only in part comes back with the part's count
     // and no error, and commit() would then install the short file. Moderate blocks, each
     // checked in full, catch that: a block taken short is a failed write.
-    for (qsizetype offset = 0; offset < bytes.size(); offset += SaveBlockBytes) {
-        const qsizetype block = std::min(SaveBlockBytes, bytes.size() - offset);
+    QByteArray buffer(SaveBlockBytes, Qt::Uninitialized);
+    for (;;) {
+        const qsizetype block = fill(buffer.data(), SaveBlockBytes);
+        if (block <= 0) break;
         errno = 0;
-        const qint64 written = file.write(bytes.constData() + offset, block);
+        const qint64 written = file.write(buffer.constData(), block);
         const int systemError = errno;
         if (written != block) {
             SaveOutcome outcome = Failure(SaveOutcome::Step::Write, systemError, file, path);
             file.cancelWriting(); // the temporary file goes; the target stays untouched
             return outcome;
         }
+        if (block < SaveBlockBytes) break;
     }
 
     errno = 0;

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 
 struct SaveOutcome {
     enum class Step { None, Open, Write, Close };
@@ -18,3 +19,8 @@ struct SaveOutcome {
 inline constexpr qsizetype SaveBlockBytes = 64 * 1024;
 
 SaveOutcome WriteWholeFile(const QString& path, const QByteArray& bytes);
+
+// The same for bytes made as they are written: `fill` puts the next bytes into the buffer it is
+// given, up to the capacity, and returns how many; fewer than the capacity ends the file.
+using BlockSource = std::function<qsizetype(char* buffer, qsizetype capacity)>;
+SaveOutcome WriteWholeFile(const QString& path, const BlockSource& fill);

@@ -15,8 +15,11 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QLabel>
 #include <QShowEvent>
+#include <QThread>
+#include <memory>
 
 const QString frmMain::StatusWorking = QStringLiteral("Working...");
 const QString frmMain::StatusReady = QStringLiteral("Ready");
@@ -67,6 +70,25 @@ QString RequestLetter(int index) {
     default:
         return QString();
     }
+}
+
+// Writes the saved file on a thread of its own while the window's events keep running: making
+// the bytes of a long download and flushing them to the disk take longer than the window may
+// stand still. The thread reads its own (shared) copy of the text, so text that arrives
+// meanwhile goes into the box without touching it.
+SaveOutcome WriteSaveFile(const QString& path, QString text) {
+    SaveOutcome outcome;
+    QEventLoop loop;
+    std::unique_ptr<QThread> writer(QThread::create([&path, &text, &outcome] {
+        SaveLinesReader reader(text);
+        outcome = WriteWholeFile(
+            path, [&reader](char* buffer, qsizetype capacity) { return reader.Read(buffer, capacity); });
+    }));
+    QObject::connect(writer.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    writer->start();
+    loop.exec();
+    writer->wait();
+    return outcome;
 }
 
 } // namespace
@@ -241,7 +263,11 @@ void frmMain::RetrieveData(const QString& letter) {
 }
 
 void frmMain::ConvertLineEnds() {
-    txt->SetText(::ConvertLineEnds(txt->Text()));
+    // The box lets go of its buffer first, so the rewrite works inside it instead of on a copy.
+    QString text = txt->Text();
+    txt->Clear();
+    ::ConvertLineEndsInPlace(text);
+    txt->SetText(std::move(text));
     txt->SetSelStart(1); // clamped to 0 when nothing is left
 }
 
@@ -272,7 +298,15 @@ void frmMain::SaveCommand() {
 
 void frmMain::SaveData(const QString& path) {
     lblStatus->setText(StatusSaving);
-    const SaveOutcome outcome = WriteWholeFile(path, SaveLines(txt->Text()));
+    // Events run while the file is written: no second command and no link check meanwhile.
+    EnableButtons(false);
+    const bool checking = timComm.isActive();
+    timComm.stop();
+    const SaveOutcome outcome = WriteSaveFile(path, txt->Text());
+    if (!link_.Ending()) {
+        if (checking) timComm.start();
+        EnableButtons(true);
+    }
     if (!outcome.Ok()) {
         QString lead;
         switch (outcome.failed) {
