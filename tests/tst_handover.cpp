@@ -10,6 +10,7 @@
 #include "modMain.h"
 #include "retrieve/frmMain.h"
 #include "search/frmFind.h"
+#include "TestSupport.h"
 
 #include <QElapsedTimer>
 #include <QLabel>
@@ -21,19 +22,6 @@
 namespace {
 
 const QString Identity = QStringLiteral("RZT-3000 SN 004211  Version 2.05");
-
-// Follows the simulated device's port across unplugging, as the driver's records would.
-class SimPortSource : public PortSource {
-public:
-    explicit SimPortSource(SimDevice& sim) : sim_(sim) {}
-    QStringList Candidates() override {
-        const QString name = sim_.portName();
-        return name.isEmpty() ? QStringList() : QStringList{name};
-    }
-
-private:
-    SimDevice& sim_;
-};
 
 } // namespace
 

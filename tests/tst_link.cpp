@@ -5,6 +5,7 @@
 #include "SimDevice.h"
 #include "TextHelpers.h"
 #include "modMain.h"
+#include "TestSupport.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -12,12 +13,6 @@
 #include <ctime>
 
 namespace {
-
-double ProcessCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
 
 double Seconds(const QElapsedTimer& clock) {
     return static_cast<double>(clock.nsecsElapsed()) / 1e9;

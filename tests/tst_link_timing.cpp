@@ -2,23 +2,13 @@
 
 #include "Stopwatch.h"
 #include "TextHelpers.h"
+#include "TestSupport.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
 #include <ctime>
-
-namespace {
-
-// CPU time of this process, user and system, in seconds.
-double ProcessCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
-} // namespace
 
 class TstLinkTiming : public QObject {
     Q_OBJECT

@@ -11,6 +11,7 @@
 #include "modMain.h"
 #include "retrieve/frmMain.h"
 #include "search/frmFind.h"
+#include "TestSupport.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -29,25 +30,6 @@ const QString Identity = QStringLiteral("RZT-3000 SN 004211  Version 2.05");
 const QString Ready = QStringLiteral("Ready");
 const QString Received = QStringLiteral("Data Received");
 const QString Loading = QStringLiteral("Loading Data");
-
-// Follows the simulated device's port across unplugging, as the driver's records would.
-class SimPortSource : public PortSource {
-public:
-    explicit SimPortSource(SimDevice& sim) : sim_(sim) {}
-    QStringList Candidates() override {
-        const QString name = sim_.portName();
-        return name.isEmpty() ? QStringList() : QStringList{name};
-    }
-
-private:
-    SimDevice& sim_;
-};
-
-double ProcessCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
 
 // Repeatable noise: every byte value may occur except the excluded ones.
 QByteArray RandomBytes(quint32 seed, qsizetype size, const QByteArray& excluded = {}) {
