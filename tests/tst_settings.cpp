@@ -208,6 +208,8 @@ void TstSettings::damagedFilesReadAsEmpty_data() {
     QTest::addColumn<QByteArray>("content");
     QTest::newRow("empty file") << QByteArray();
     QTest::newRow("binary garbage") << QByteArray("\x00\xff\xfe[[[=\x01\x02\n\x80\x81", 12);
+    QTest::newRow("group of no name")
+        << QByteArray("[HKEY_LOCAL_MACHINE]\n\xff\xff\xff\xffsft\\H\n\\r=0\xba" "433");
     QTest::newRow("cut-off entry") << QByteArray("[HKEY_LOCAL_MACHINE]\nSoftware\\ZORV-RZT\\DIR=1:4");
     QTest::newRow("value of another shape")
         << QByteArray("[HKEY_LOCAL_MACHINE]\nSoftware\\ZORV-RZT\\DIR=@ByteArray(xyz)\n");
@@ -221,8 +223,14 @@ void TstSettings::damagedFilesReadAsEmpty() {
     file.close();
     clsReg reg = Store();
     QCOMPARE(reg.ReadRegistry(HKLM, Section, QStringLiteral("DIR")), QString());
-    const QString sub = reg.ReadRegistryGetSubkey(HKLM, QStringLiteral("Software"), 0);
-    QVERIFY(sub == NotFound || !sub.isEmpty());
+    // Whatever the enumeration finds is a usable key name, and it ends.
+    for (const QString& section : {QString(), QStringLiteral("Software")}) {
+        qint32 i = 0;
+        for (QString sub; (sub = reg.ReadRegistryGetSubkey(HKLM, section, i)) != NotFound; ++i) {
+            QVERIFY2(!sub.isEmpty() && !sub.contains('\\') && !sub.contains('/'), qPrintable(sub));
+            QVERIFY(i < 100);
+        }
+    }
     // The store stays usable: a write after the damage reads back.
     reg.WriteRegistry(HKLM, Section, QStringLiteral("DIR"), 1, QStringLiteral("/fresh"));
     QCOMPARE(reg.ReadRegistry(HKLM, Section, QStringLiteral("DIR")), QStringLiteral("/fresh"));

@@ -29,6 +29,19 @@ QStringList PathLevels(const QString& section) {
     return path.split(QLatin1Char('\\'), Qt::SkipEmptyParts);
 }
 
+// Names as the store offers them. A damaged file can hold groups or keys whose names are
+// empty or carry a separator; no registry key or value is named like that, so they are passed
+// over.
+QStringList Usable(const QStringList& names) {
+    QStringList usable;
+    for (const QString& name : names) {
+        if (!name.isEmpty() && !name.contains(QLatin1Char('\\')) && !name.contains(QLatin1Char('/'))) {
+            usable << name;
+        }
+    }
+    return usable;
+}
+
 QString FindNoCase(const QStringList& names, const QString& wanted) {
     for (const QString& name : names) {
         if (name.compare(wanted, Qt::CaseInsensitive) == 0) return name;
@@ -46,7 +59,7 @@ bool EnterKey(QSettings& settings, quint32 group, const QString& section, bool c
     levels.prepend(root);
     int entered = 0;
     for (const QString& level : levels) {
-        QString name = FindNoCase(settings.childGroups(), level);
+        QString name = FindNoCase(Usable(settings.childGroups()), level);
         if (name.isEmpty()) {
             if (!create) {
                 for (; entered > 0; --entered) settings.endGroup();
@@ -99,7 +112,7 @@ std::optional<IniRegStore::Value> IniRegStore::DecodeValue(const QString& text) 
 QString IniRegStore::ReadRegistry(quint32 group, const QString& section, const QString& key) {
     QSettings settings(filePath_, QSettings::IniFormat);
     if (!EnterKey(settings, group, section, false)) return QString();
-    const QString name = FindNoCase(settings.childKeys(), key);
+    const QString name = FindNoCase(Usable(settings.childKeys()), key);
     if (name.isEmpty()) return QString();
     const auto value = DecodeValue(settings.value(name).toString());
     if (!value || static_cast<std::size_t>(value->data.size()) > regtext::kBufferSize) {
@@ -128,7 +141,7 @@ void IniRegStore::WriteRegistry(quint32 group, const QString& section, const QSt
         const std::string data = regtext::StringData(valType, value.toLocal8Bit().toStdString());
         stored.data = QByteArray(data.data(), static_cast<qsizetype>(data.size()));
     }
-    QString name = FindNoCase(settings.childKeys(), key);
+    QString name = FindNoCase(Usable(settings.childKeys()), key);
     if (name.isEmpty()) name = key;
     settings.setValue(name, EncodeValue(stored));
     settings.sync();
@@ -137,7 +150,7 @@ void IniRegStore::WriteRegistry(quint32 group, const QString& section, const QSt
 QString IniRegStore::ReadRegistryGetSubkey(quint32 group, const QString& section, qint32 idx) {
     QSettings settings(filePath_, QSettings::IniFormat);
     if (!EnterKey(settings, group, section, false)) return QString::fromLatin1(regtext::kNotFound);
-    const QStringList subkeys = settings.childGroups();
+    const QStringList subkeys = Usable(settings.childGroups());
     if (idx < 0 || idx >= subkeys.size() ||
         static_cast<std::size_t>(subkeys.at(idx).toLocal8Bit().size()) >= regtext::kBufferSize) {
         return QString::fromLatin1(regtext::kNotFound);
@@ -150,7 +163,7 @@ RegValueEntry IniRegStore::ReadRegistryGetAll(quint32 group, const QString& sect
     entry.data = QString::fromLatin1(regtext::kNotFound);
     QSettings settings(filePath_, QSettings::IniFormat);
     if (!EnterKey(settings, group, section, false)) return entry;
-    const QStringList names = settings.childKeys();
+    const QStringList names = Usable(settings.childKeys());
     if (idx < 0 || idx >= names.size()) return entry;
     const QString& name = names.at(idx);
     const auto value = DecodeValue(settings.value(name).toString());
@@ -171,7 +184,7 @@ void IniRegStore::DeleteSubkey(quint32 group, const QString& section) {
     if (levels.isEmpty()) return; // never the root itself
     const QString last = levels.takeLast();
     if (!EnterKey(settings, group, levels.join(QLatin1Char('\\')), false)) return;
-    const QString name = FindNoCase(settings.childGroups(), last);
+    const QString name = FindNoCase(Usable(settings.childGroups()), last);
     if (name.isEmpty()) return;
     settings.remove(name);
     settings.sync();
@@ -180,7 +193,7 @@ void IniRegStore::DeleteSubkey(quint32 group, const QString& section) {
 void IniRegStore::DeleteValue(quint32 group, const QString& section, const QString& key) {
     QSettings settings(filePath_, QSettings::IniFormat);
     if (!EnterKey(settings, group, section, false)) return;
-    const QString name = FindNoCase(settings.childKeys(), key);
+    const QString name = FindNoCase(Usable(settings.childKeys()), key);
     if (name.isEmpty()) return;
     settings.remove(name);
     settings.sync();
