@@ -91,11 +91,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         for (int level = 0; level < depth; ++level) {
             const QString subkey = store.ReadRegistryGetSubkey(kLocalMachine, section, walk[level]);
-            // A file line whose key has an empty level (a\\b=..., or \b=...) lists a subkey
-            // with an empty name, which no path can reach: the walk ends there.
-            if (subkey == kNotFound || subkey.isEmpty()) break;
-            // A listed subkey has to be reachable by a path built from its name.
-            FUZZ_CHECK(!subkey.contains(QLatin1Char('\\')) && !subkey.contains(QLatin1Char('/')),
+            if (subkey == kNotFound) break;
+            // A listed subkey has to be reachable by a path built from its name. A file line whose
+            // key has an empty level (a\\b=..., or \b=...) makes QSettings list a group with an
+            // empty name.
+            FUZZ_CHECK(!subkey.isEmpty() && !subkey.contains(QLatin1Char('\\')) &&
+                           !subkey.contains(QLatin1Char('/')),
                        content, section, subkey);
             section = section.isEmpty() ? subkey : section + QLatin1Char('\\') + subkey;
         }
