@@ -206,7 +206,9 @@ void frmFind::ScanUsbPorts() {
     timUSB.stop();
     if (!ports_) return;
     const QStringList found = ports_->Candidates();
-    if (!found.isEmpty()) link_.PortList = found;
+    // A device path left over from a converter that has gone may by now belong to another
+    // make of converter: opening it would toggle its lines and probe a stranger for ever.
+    if (!found.isEmpty() || !ports_->NamesStayWithTheirConverter()) link_.PortList = found;
 }
 
 void frmFind::ShowPortsDenied(const QStringList& ports) {
