@@ -3,6 +3,7 @@
 
 #include "UdevBed.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <sys/stat.h>
@@ -29,6 +30,10 @@ UdevBed::~UdevBed() {
     const QStringList names = plugged_.keys();
     for (const QString& name : names) Unplug(name);
     g_object_unref(bed_);
+}
+
+QString UdevBed::FreeName(int n) {
+    return QStringLiteral("ttyUSB%1").arg((QCoreApplication::applicationPid() % 1000) * 10 + n);
 }
 
 bool UdevBed::Preloaded() const {

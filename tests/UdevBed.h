@@ -42,6 +42,12 @@ public:
     // process ended by the preload library at the first open of a device).
     void OpenToEveryone();
 
+    // A name for this process's n-th converter (n < 10), "ttyUSB" and a number. Nodes are the
+    // testbed's own, but the serial ports' lock files (LCK..<name> in /var/lock) are shared by
+    // every process on the machine: a name another test run uses at the same time would make
+    // the port look busy.
+    static QString FreeName(int n);
+
     QString RootDir() const { return root_; }
     static QString Node(const QString& name) { return QStringLiteral("/dev/") + name; }
 
