@@ -30,7 +30,7 @@ public:
 
     // Plugs in a converter: a USB device of the given vendor, its interface, and its tty
     // /dev/<name> (e.g. "ttyUSB0"), whose node leads to `pty`. Sends the "add" uevents.
-    // False when the name is taken.
+    // False when the name is taken or the node cannot be made.
     bool Plug(const QString& name, const QString& pty, quint16 vendor = Ftdi);
     // Takes the converter out of udev and /dev, with "remove" uevents. Hanging up the line is
     // up to whoever holds the pseudo-terminal's other end.
