@@ -542,11 +542,23 @@ void TstRetrieve::textAfterTheDownloadIsAppended() {
     QVERIFY(Connect());
     QTest::mouseClick(main_->cmd(1), Qt::LeftButton);
     const QString downloaded = main_->txt->Text();
+    QVERIFY(!downloaded.endsWith(QLatin1Char('\n')));
     QCOMPARE(main_->txt->SelStart(), 1);
+    // Late text starts a line of its own; what follows it is appended as it comes.
     sim_->send("LATE,1\r\n");
-    QTRY_COMPARE(main_->txt->Text(), downloaded + QStringLiteral("LATE,1\r\n"));
+    QTRY_COMPARE(main_->txt->Text(), downloaded + QStringLiteral("\nLATE,1\r\n"));
+    sim_->send("LATE,2\r\n");
+    QTRY_COMPARE(main_->txt->Text(), downloaded + QStringLiteral("\nLATE,1\r\nLATE,2\r\n"));
     QCOMPARE(main_->txt->SelStart(), static_cast<int>(main_->txt->Text().size()));
     QCOMPARE(main_->lblStatus->text(), QStringLiteral("Data Received"));
+
+    const QString path = dir_->filePath(QStringLiteral("late.csv"));
+    dialogs_->saveAnswers.enqueue(path);
+    main_->cmd_Click(5);
+    const QByteArray file = FileBytes(path);
+    QVERIFY2(file.endsWith(downloaded.section(QLatin1Char('\n'), -1).toLatin1() +
+                           "\r\nLATE,1\r\nLATE,2\r\n"),
+             file.right(80).constData());
 }
 
 void TstRetrieve::portDiesMidDownload() {

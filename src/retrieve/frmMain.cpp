@@ -161,6 +161,7 @@ void frmMain::FillForm() {
     if (link_.Ending()) return;
     // A click held back before the link was lost belongs to the old connection.
     heldClick_ = -1;
+    lateTextNeedsBreak_ = false;
     lblId->setText(link_.PortId);
     lblStatus->setText(StatusReady);
     txt->Clear();
@@ -173,6 +174,16 @@ void frmMain::AppendReceived(const QString& text) {
     // Always at the end: after a download the caret rests at offset 1, and text that comes
     // later must follow the data, not split its first line.
     txt->SetSelStart(static_cast<int>(txt->Text().size()));
+    // The rewritten download ends without a line break: text that comes after it must not
+    // become the end of its last line, on screen or in the saved file.
+    if (lateTextNeedsBreak_) {
+        lateTextNeedsBreak_ = false;
+        const QString& shown = txt->Text();
+        if (!shown.isEmpty() && !shown.endsWith(QLatin1Char('\n'))) {
+            txt->SetSelText(QStringLiteral("\n") + text);
+            return;
+        }
+    }
     txt->SetSelText(text);
 }
 
@@ -237,6 +248,7 @@ void frmMain::RetrieveData(const QString& letter) {
     lblStatus->setText(StatusLoading);
     timComm.stop();
     txt->Clear();
+    lateTextNeedsBreak_ = false;
 
     const bool answered = link_.SendAndReceive(QStringLiteral("H"), HeaderWaitValue) == 0;
     // The program may end inside any wait (the close box stays usable): then only unwind.
@@ -252,6 +264,7 @@ void frmMain::RetrieveData(const QString& letter) {
             link_.StopTimer(QuietSlot);
             if (!link_.Ending()) {
                 ConvertLineEnds();
+                lateTextNeedsBreak_ = true;
                 lblStatus->setText(StatusReceived);
             }
         }
