@@ -833,34 +833,47 @@ void TstRetrieve::leaving() {
 void TstRetrieve::clickDuringALinkCheck_data() {
     QTest::addColumn<int>("index");
     QTest::addColumn<bool>("deviceOn");
+    QTest::addColumn<bool>("held");
     QTest::addColumn<QByteArray>("wire");
-    QTest::newRow("Timer Only") << 0 << true << QByteArray("?HT");
-    QTest::newRow("Save") << 5 << true << QByteArray("?");
-    QTest::newRow("Exit") << 6 << true << QByteArray("?X");
-    QTest::newRow("Timer Only, device gone") << 0 << false << QByteArray("??");
+    QTest::newRow("Timer Only") << 0 << true << true << QByteArray("?HT");
+    QTest::newRow("Timer Only, device gone") << 0 << false << true << QByteArray("??");
+    // Saving needs no exchange: it runs at once, and a lost device cannot take the data with it.
+    QTest::newRow("Save") << 5 << true << false << QByteArray("?");
+    QTest::newRow("Save, device gone") << 5 << false << false << QByteArray("??");
+    // Leaving is the user's wish either way; "X" only goes to a port still open.
+    QTest::newRow("Exit") << 6 << true << true << QByteArray("?X");
+    QTest::newRow("Exit, device gone") << 6 << false << true << QByteArray("??");
 }
 
 void TstRetrieve::clickDuringALinkCheck() {
     QFETCH(int, index);
     QFETCH(bool, deviceOn);
+    QFETCH(bool, held);
     QFETCH(QByteArray, wire);
     QVERIFY(Connect());
     main_->timComm.stop(); // the check below is run by hand
     if (!deviceOn) sim_->switchOff();
+    const QString path = dir_->filePath(QStringLiteral("kept.csv"));
+    if (index == 5) {
+        main_->txt->SetText(QStringLiteral("A,1\r\nB,2\r\n"));
+        dialogs_->saveAnswers.enqueue(path);
+    }
 
     // The click lands in the pause after the link check's "?".
-    int held = -2;
+    int heldIndex = -2;
     bool busy = false, buttonsOff = false;
+    QByteArray savedInThePause;
     QTimer::singleShot(40, this, [&] {
         busy = link_->ExchangeBusy();
         QTest::mouseClick(main_->cmd(index), Qt::LeftButton);
-        held = main_->HeldClick();
+        heldIndex = main_->HeldClick();
         buttonsOff = AllButtons(false);
+        savedInThePause = FileBytes(path);
     });
     link_->timComm_Timer();
     QVERIFY(busy);
-    QCOMPARE(held, index);
-    QVERIFY(buttonsOff);
+    QCOMPARE(heldIndex, held ? index : -1);
+    QCOMPARE(buttonsOff, held);
 
     switch (index) {
     case 0:
@@ -869,7 +882,7 @@ void TstRetrieve::clickDuringALinkCheck() {
             const SimConfig config = sim_->config();
             QCOMPARE(main_->txt->Text(), Shown(config.header + config.timerData));
         } else {
-            // The check gave the device up: the window is gone and the click with it.
+            // The check gave the device up: the window is gone and the download with it.
             QCOMPARE(windows_.lost, 1);
             QTRY_COMPARE(main_->HeldClick(), -1);
             QTest::qWait(300);
@@ -877,17 +890,21 @@ void TstRetrieve::clickDuringALinkCheck() {
         }
         break;
     case 5:
-        QTRY_COMPARE(dialogs_->messages.size(), 1);
-        QCOMPARE(dialogs_->messages[0].text,
-                 QStringLiteral("You have not selected any data to Save!"));
+        QCOMPARE(savedInThePause, QByteArray("A,1\r\nB,2\r\n"));
+        QCOMPARE(main_->lblStatus->text(), QStringLiteral("Save Data Complete"));
+        QVERIFY(dialogs_->messages.isEmpty());
+        QCOMPARE(windows_.lost, deviceOn ? 0 : 1);
         break;
     case 6:
         QTRY_VERIFY(link_->Ending());
-        QTRY_COMPARE(sim_->exitCount(), 1);
+        QVERIFY(!link_->Comm.isOpen());
+        if (deviceOn) QTRY_COMPARE(sim_->exitCount(), 1);
+        QCOMPARE(windows_.lost, deviceOn ? 0 : 1);
         break;
     }
     QCOMPARE(main_->HeldClick(), -1);
     QVERIFY(AllButtons(true));
+    QTest::qWait(100);
     QCOMPARE(sim_->receivedBytes(), wire);
 }
 

@@ -35,6 +35,8 @@ namespace {
 constexpr int QuietSlot = 10;
 constexpr double QuietSeconds = 0.2; // a download is over after this long without a chunk
 constexpr float HeaderWaitValue = 0.1f;
+constexpr int SaveIndex = 5;
+constexpr int ExitIndex = 6;
 
 const QString SettingsKey = QStringLiteral("Software\\ZORV-RZT");
 const QString FolderValue = QStringLiteral("DIR");
@@ -197,7 +199,9 @@ void frmMain::cmd_Click(int index) {
     if (!cmd(index) || link_.Ending() || leaving_) return;
     // A link check's exchange is under way and its pause let this click in. Starting a
     // download or the sign-off now would put a second exchange on the link; wait for its end.
-    if (link_.ExchangeBusy()) {
+    // Saving does not talk to the device, and holding it could lose the download with the
+    // device: it runs at once.
+    if (link_.ExchangeBusy() && index != SaveIndex) {
         HoldClick(index);
         return;
     }
@@ -212,10 +216,10 @@ void frmMain::Dispatch(int index) {
     case 3:
         RetrieveData(RequestLetter(index));
         break;
-    case 5:
+    case SaveIndex:
         SaveCommand();
         break;
-    case 6:
+    case ExitIndex:
         ExitSequence();
         break;
     default:
@@ -236,9 +240,16 @@ void frmMain::RunHeldClick() {
     const int index = heldClick_;
     heldClick_ = -1;
     EnableButtons(true);
+    if (link_.Ending()) return;
+    // The user asked to leave, whatever the link check found; the sign-off tells the device
+    // only while the port is still open.
+    if (index == ExitIndex) {
+        ExitSequence();
+        return;
+    }
     // The link check may have given the device up meanwhile: the window is gone and a new
-    // search runs, so the click has nothing left to act on.
-    if (link_.Ending() || !isVisible() || link_.PortSearching) return;
+    // search runs, so a download has nothing left to act on.
+    if (!isVisible() || link_.PortSearching) return;
     Dispatch(index);
 }
 
