@@ -12,10 +12,12 @@
 #include "Twips.h"
 #include "clsReg.h"
 #include "modMain.h"
+#include "retrieve/SaveFile.h"
 #include "retrieve/frmMain.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -108,6 +110,36 @@ struct TinyDisk {
     }
 };
 
+// A file bound over another: renaming onto it fails (EBUSY), as replacing a file that another
+// program keeps open does on Windows. Needs root; undone when the test ends.
+struct BoundFile {
+    QByteArray target;
+    bool mounted = false;
+    BoundFile(const QString& source, const QString& onto) : target(onto.toLocal8Bit()) {
+        if (::geteuid() != 0) return;
+        mounted = ::mount(source.toLocal8Bit().constData(), target.constData(), nullptr, MS_BIND,
+                          nullptr) == 0;
+    }
+    ~BoundFile() {
+        if (mounted) ::umount2(target.constData(), MNT_DETACH);
+    }
+};
+
+// Stands in for the system's flush of a saved file: notes what the target held at that
+// moment, then fails with `failure` or flushes for real.
+struct FlushProbe {
+    static inline QString target;
+    static inline QByteArray targetAtFlush;
+    static inline int failure = 0;
+    static inline int calls = 0;
+    static int Flush(int handle) {
+        ++calls;
+        targetAtFlush = FileBytes(target);
+        if (failure != 0) return failure;
+        return ::fsync(handle) == 0 ? 0 : errno;
+    }
+};
+
 } // namespace
 
 class TstRetrieve : public QObject {
@@ -145,6 +177,10 @@ private slots:
     void saveFailsToOpen();
     void fullDiskLeavesTheOldFile_data();
     void fullDiskLeavesTheOldFile();
+
+    void saveReplacesOnlyAfterTheFlush_data();
+    void saveReplacesOnlyAfterTheFlush();
+    void failedReplaceKeepsTheOldFile();
 
     void leaving_data();
     void leaving();
@@ -783,6 +819,66 @@ void TstRetrieve::fullDiskLeavesTheOldFile() {
     main_->cmd_Click(5);
     QCOMPARE(main_->lblStatus->text(), QStringLiteral("Save Data Complete"));
     QCOMPARE(FileBytes(path), QByteArray("A,1\r\nB,2\r\n"));
+}
+
+void TstRetrieve::saveReplacesOnlyAfterTheFlush_data() {
+    QTest::addColumn<int>("failure");
+    QTest::newRow("flushed") << 0;
+    QTest::newRow("flush fails") << EIO;
+}
+
+void TstRetrieve::saveReplacesOnlyAfterTheFlush() {
+    QFETCH(int, failure);
+    const QString path = dir_->filePath(QStringLiteral("rzt.csv"));
+    QVERIFY(WriteBytes(path, "OLD,1\r\n"));
+    FlushProbe::target = path;
+    FlushProbe::failure = failure;
+    FlushProbe::calls = 0;
+    SetFlushToDisk(&FlushProbe::Flush);
+    const auto restore = qScopeGuard([] { SetFlushToDisk(nullptr); });
+    main_->txt->SetText(QStringLiteral("NEW,2\r\n"));
+    dialogs_->saveAnswers.enqueue(path);
+    main_->cmd_Click(5);
+
+    QCOMPARE(FlushProbe::calls, 1);
+    QCOMPARE(FlushProbe::targetAtFlush, QByteArray("OLD,1\r\n"));
+    if (failure == 0) {
+        QVERIFY(dialogs_->messages.isEmpty());
+        QCOMPARE(main_->lblStatus->text(), QStringLiteral("Save Data Complete"));
+        QCOMPARE(FileBytes(path), QByteArray("NEW,2\r\n"));
+    } else {
+        QCOMPARE(dialogs_->messages.size(), 1);
+        QCOMPARE(dialogs_->messages[0].text, QStringLiteral("Could not Close ") + path +
+                                                 QStringLiteral("\r\nErr: ") + QString::number(failure) +
+                                                 QStringLiteral(" - ") + SystemText(failure));
+        QCOMPARE(dialogs_->messages[0].icon, Dialogs::Icon::Critical);
+        QCOMPARE(main_->lblStatus->text(), QStringLiteral("Errors will Saving Data"));
+        QCOMPARE(FileBytes(path), QByteArray("OLD,1\r\n"));
+    }
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("rzt.csv")});
+}
+
+void TstRetrieve::failedReplaceKeepsTheOldFile() {
+    const QString path = dir_->filePath(QStringLiteral("rzt.csv"));
+    const QString other = dir_->filePath(QStringLiteral("other/old.csv"));
+    QVERIFY(QDir().mkpath(dir_->filePath(QStringLiteral("other"))));
+    QVERIFY(WriteBytes(path, "placeholder"));
+    QVERIFY(WriteBytes(other, "OLD,1\r\n"));
+    BoundFile bound(other, path);
+    if (!bound.mounted) QSKIP("needs root and a bind mount");
+    main_->txt->SetText(QStringLiteral("NEW,2\r\n"));
+    dialogs_->saveAnswers.enqueue(path);
+    main_->cmd_Click(5);
+
+    QCOMPARE(dialogs_->messages.size(), 1);
+    QCOMPARE(dialogs_->messages[0].text, QStringLiteral("Could not Close ") + path +
+                                             QStringLiteral("\r\nErr: ") + QString::number(EBUSY) +
+                                             QStringLiteral(" - ") + SystemText(EBUSY));
+    QCOMPARE(main_->lblStatus->text(), QStringLiteral("Errors will Saving Data"));
+    QCOMPARE(FileBytes(path), QByteArray("OLD,1\r\n"));
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("rzt.csv")});
 }
 
 void TstRetrieve::leaving_data() {
