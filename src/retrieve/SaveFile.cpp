@@ -19,6 +19,9 @@ namespace {
 
 int SystemFlush(int handle) {
 #ifdef Q_OS_WIN
+    // The C runtime's descriptor over the file's own handle (Qt makes one for handle()); a bad
+    // descriptor would stop the program in _get_osfhandle instead of failing the save.
+    if (handle < 0) return ERROR_INVALID_HANDLE;
     const auto native = reinterpret_cast<HANDLE>(_get_osfhandle(handle));
     if (native == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
     return FlushFileBuffers(native) ? 0 : static_cast<int>(GetLastError());
