@@ -11,6 +11,27 @@
 #include <QSignalSpy>
 #include <QtTest>
 #include <ctime>
+#include <dlfcn.h>
+#include <map>
+#include <vector>
+#include <termios.h>
+
+namespace {
+
+// Every set of line settings asked of each descriptor, in order. A pseudo-terminal keeps most
+// of them, but its driver always reports 8 data bits and no parity, whatever was asked: those
+// two are checked on what was asked.
+std::map<int, std::vector<termios>> settingsAsked;
+
+} // namespace
+
+// Every tcsetattr of this program, the serial port library's included, passes here.
+extern "C" int tcsetattr(int fd, int actions, const termios* settings) {
+    using Real = int (*)(int, int, const termios*);
+    static const auto real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "tcsetattr"));
+    if (settings) settingsAsked[fd].push_back(*settings);
+    return real(fd, actions, settings);
+}
 
 namespace {
 
@@ -55,6 +76,7 @@ private slots:
     void textDuringTheHandOver_data();
     void textDuringTheHandOver();
     void openFirstPortTakesTheFirstThatOpens();
+    void lineSettingsOfTheOpenedPort();
 
     void exchangeOnAClosedPort_data();
     void exchangeOnAClosedPort();
@@ -240,6 +262,29 @@ void TstLink::openFirstPortTakesTheFirstThatOpens() {
     link_->PortList.clear();
     link_->OpenFirstPort();
     QVERIFY(link_->PortNum.isEmpty());
+}
+
+void TstLink::lineSettingsOfTheOpenedPort() {
+    settingsAsked.clear();
+    OpenPort();
+    const int fd = static_cast<int>(link_->Comm.handle());
+    termios line{};
+    QCOMPARE(::tcgetattr(fd, &line), 0);
+    QCOMPARE(cfgetospeed(&line), speed_t(B19200));
+    QCOMPARE(cfgetispeed(&line), speed_t(B19200));
+    QCOMPARE(line.c_cflag & CSTOPB, tcflag_t(0));                  // 1 stop bit
+    QCOMPARE(line.c_cflag & CRTSCTS, tcflag_t(0));                 // no RTS/CTS
+    QCOMPARE(line.c_iflag & (IXON | IXOFF | IXANY), tcflag_t(0)); // no XON/XOFF
+    // Raw 8-bit bytes both ways: nothing stripped, translated or held for a line.
+    QCOMPARE(line.c_iflag & (ISTRIP | ICRNL | INLCR | IGNCR), tcflag_t(0));
+    QCOMPARE(line.c_lflag & (ICANON | ECHO | ISIG), tcflag_t(0));
+    QCOMPARE(line.c_oflag & OPOST, tcflag_t(0));
+
+    QVERIFY(settingsAsked.count(fd));
+    for (const termios& asked : settingsAsked[fd]) {
+        QCOMPARE(asked.c_cflag & CSIZE, tcflag_t(CS8));
+        QCOMPARE(asked.c_cflag & PARENB, tcflag_t(0));
+    }
 }
 
 void TstLink::exchangeOnAClosedPort_data() {

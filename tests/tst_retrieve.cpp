@@ -8,8 +8,10 @@
 #include "TextView.h"
 #include "TextHelpers.h"
 #include "Twips.h"
+#include "retrieve/SaveFile.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTextBlock>
@@ -101,6 +103,36 @@ struct TinyDisk {
     }
 };
 
+// A file bound over another: renaming onto it fails (EBUSY), as replacing a file that another
+// program keeps open does on Windows. Needs root; undone when the test ends.
+struct BoundFile {
+    QByteArray target;
+    bool mounted = false;
+    BoundFile(const QString& source, const QString& onto) : target(onto.toLocal8Bit()) {
+        if (::geteuid() != 0) return;
+        mounted = ::mount(source.toLocal8Bit().constData(), target.constData(), nullptr, MS_BIND,
+                          nullptr) == 0;
+    }
+    ~BoundFile() {
+        if (mounted) ::umount2(target.constData(), MNT_DETACH);
+    }
+};
+
+// Stands in for the system's flush of a saved file: notes what the target held at that
+// moment, then fails with `failure` or flushes for real.
+struct FlushProbe {
+    static inline QString target;
+    static inline QByteArray targetAtFlush;
+    static inline int failure = 0;
+    static inline int calls = 0;
+    static int Flush(int handle) {
+        ++calls;
+        targetAtFlush = FileBytes(target);
+        if (failure != 0) return failure;
+        return ::fsync(handle) == 0 ? 0 : errno;
+    }
+};
+
 } // namespace
 
 class TstRetrieve : public EndToEnd {
@@ -138,6 +170,10 @@ private slots:
     void saveFailsToOpen();
     void fullDiskLeavesTheOldFile_data();
     void fullDiskLeavesTheOldFile();
+
+    void saveReplacesOnlyAfterTheFlush_data();
+    void saveReplacesOnlyAfterTheFlush();
+    void failedReplaceKeepsTheOldFile();
 
     void leaving_data();
     void leaving();
@@ -505,11 +541,23 @@ void TstRetrieve::textAfterTheDownloadIsAppended() {
     QVERIFY(Connect());
     QTest::mouseClick(main_->cmd(1), Qt::LeftButton);
     const QString downloaded = main_->txt->Text();
+    QVERIFY(!downloaded.endsWith(QLatin1Char('\n')));
     QCOMPARE(main_->txt->SelStart(), 1);
+    // Late text starts a line of its own; what follows it is appended as it comes.
     sim_->send("LATE,1\r\n");
-    QTRY_COMPARE(main_->txt->Text(), downloaded + QStringLiteral("LATE,1\r\n"));
+    QTRY_COMPARE(main_->txt->Text(), downloaded + QStringLiteral("\nLATE,1\r\n"));
+    sim_->send("LATE,2\r\n");
+    QTRY_COMPARE(main_->txt->Text(), downloaded + QStringLiteral("\nLATE,1\r\nLATE,2\r\n"));
     QCOMPARE(main_->txt->SelStart(), static_cast<int>(main_->txt->Text().size()));
     QCOMPARE(main_->lblStatus->text(), QStringLiteral("Data Received"));
+
+    const QString path = dir_->filePath(QStringLiteral("late.csv"));
+    dialogs_->saveAnswers.enqueue(path);
+    main_->cmd_Click(5);
+    const QByteArray file = FileBytes(path);
+    QVERIFY2(file.endsWith(downloaded.section(QLatin1Char('\n'), -1).toLatin1() +
+                           "\r\nLATE,1\r\nLATE,2\r\n"),
+             file.right(80).constData());
 }
 
 void TstRetrieve::portDiesMidDownload() {
@@ -736,6 +784,66 @@ void TstRetrieve::fullDiskLeavesTheOldFile() {
     QCOMPARE(FileBytes(path), QByteArray("A,1\r\nB,2\r\n"));
 }
 
+void TstRetrieve::saveReplacesOnlyAfterTheFlush_data() {
+    QTest::addColumn<int>("failure");
+    QTest::newRow("flushed") << 0;
+    QTest::newRow("flush fails") << EIO;
+}
+
+void TstRetrieve::saveReplacesOnlyAfterTheFlush() {
+    QFETCH(int, failure);
+    const QString path = dir_->filePath(QStringLiteral("rzt.csv"));
+    QVERIFY(WriteBytes(path, "OLD,1\r\n"));
+    FlushProbe::target = path;
+    FlushProbe::failure = failure;
+    FlushProbe::calls = 0;
+    SetFlushToDisk(&FlushProbe::Flush);
+    const auto restore = qScopeGuard([] { SetFlushToDisk(nullptr); });
+    main_->txt->SetText(QStringLiteral("NEW,2\r\n"));
+    dialogs_->saveAnswers.enqueue(path);
+    main_->cmd_Click(5);
+
+    QCOMPARE(FlushProbe::calls, 1);
+    QCOMPARE(FlushProbe::targetAtFlush, QByteArray("OLD,1\r\n"));
+    if (failure == 0) {
+        QVERIFY(dialogs_->messages.isEmpty());
+        QCOMPARE(main_->lblStatus->text(), QStringLiteral("Save Data Complete"));
+        QCOMPARE(FileBytes(path), QByteArray("NEW,2\r\n"));
+    } else {
+        QCOMPARE(dialogs_->messages.size(), 1);
+        QCOMPARE(dialogs_->messages[0].text, QStringLiteral("Could not Close ") + path +
+                                                 QStringLiteral("\r\nErr: ") + QString::number(failure) +
+                                                 QStringLiteral(" - ") + SystemText(failure));
+        QCOMPARE(dialogs_->messages[0].icon, Dialogs::Icon::Critical);
+        QCOMPARE(main_->lblStatus->text(), QStringLiteral("Errors will Saving Data"));
+        QCOMPARE(FileBytes(path), QByteArray("OLD,1\r\n"));
+    }
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("rzt.csv")});
+}
+
+void TstRetrieve::failedReplaceKeepsTheOldFile() {
+    const QString path = dir_->filePath(QStringLiteral("rzt.csv"));
+    const QString other = dir_->filePath(QStringLiteral("other/old.csv"));
+    QVERIFY(QDir().mkpath(dir_->filePath(QStringLiteral("other"))));
+    QVERIFY(WriteBytes(path, "placeholder"));
+    QVERIFY(WriteBytes(other, "OLD,1\r\n"));
+    BoundFile bound(other, path);
+    if (!bound.mounted) QSKIP("needs root and a bind mount");
+    main_->txt->SetText(QStringLiteral("NEW,2\r\n"));
+    dialogs_->saveAnswers.enqueue(path);
+    main_->cmd_Click(5);
+
+    QCOMPARE(dialogs_->messages.size(), 1);
+    QCOMPARE(dialogs_->messages[0].text, QStringLiteral("Could not Close ") + path +
+                                             QStringLiteral("\r\nErr: ") + QString::number(EBUSY) +
+                                             QStringLiteral(" - ") + SystemText(EBUSY));
+    QCOMPARE(main_->lblStatus->text(), QStringLiteral("Errors will Saving Data"));
+    QCOMPARE(FileBytes(path), QByteArray("OLD,1\r\n"));
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("rzt.csv")});
+}
+
 void TstRetrieve::leaving_data() {
     QTest::addColumn<bool>("closeBox");
     QTest::newRow("Exit") << false;
@@ -784,34 +892,47 @@ void TstRetrieve::leaving() {
 void TstRetrieve::clickDuringALinkCheck_data() {
     QTest::addColumn<int>("index");
     QTest::addColumn<bool>("deviceOn");
+    QTest::addColumn<bool>("held");
     QTest::addColumn<QByteArray>("wire");
-    QTest::newRow("Timer Only") << 0 << true << QByteArray("?HT");
-    QTest::newRow("Save") << 5 << true << QByteArray("?");
-    QTest::newRow("Exit") << 6 << true << QByteArray("?X");
-    QTest::newRow("Timer Only, device gone") << 0 << false << QByteArray("??");
+    QTest::newRow("Timer Only") << 0 << true << true << QByteArray("?HT");
+    QTest::newRow("Timer Only, device gone") << 0 << false << true << QByteArray("??");
+    // Saving needs no exchange: it runs at once, and a lost device cannot take the data with it.
+    QTest::newRow("Save") << 5 << true << false << QByteArray("?");
+    QTest::newRow("Save, device gone") << 5 << false << false << QByteArray("??");
+    // Leaving is the user's wish either way; "X" only goes to a port still open.
+    QTest::newRow("Exit") << 6 << true << true << QByteArray("?X");
+    QTest::newRow("Exit, device gone") << 6 << false << true << QByteArray("??");
 }
 
 void TstRetrieve::clickDuringALinkCheck() {
     QFETCH(int, index);
     QFETCH(bool, deviceOn);
+    QFETCH(bool, held);
     QFETCH(QByteArray, wire);
     QVERIFY(Connect());
     main_->timComm.stop(); // the check below is run by hand
     if (!deviceOn) sim_->switchOff();
+    const QString path = dir_->filePath(QStringLiteral("kept.csv"));
+    if (index == 5) {
+        main_->txt->SetText(QStringLiteral("A,1\r\nB,2\r\n"));
+        dialogs_->saveAnswers.enqueue(path);
+    }
 
     // The click lands in the pause after the link check's "?".
-    int held = -2;
+    int heldIndex = -2;
     bool busy = false, buttonsOff = false;
+    QByteArray savedInThePause;
     QTimer::singleShot(40, this, [&] {
         busy = link_->ExchangeBusy();
         QTest::mouseClick(main_->cmd(index), Qt::LeftButton);
-        held = main_->HeldClick();
+        heldIndex = main_->HeldClick();
         buttonsOff = AllButtons(false);
+        savedInThePause = FileBytes(path);
     });
     link_->timComm_Timer();
     QVERIFY(busy);
-    QCOMPARE(held, index);
-    QVERIFY(buttonsOff);
+    QCOMPARE(heldIndex, held ? index : -1);
+    QCOMPARE(buttonsOff, held);
 
     switch (index) {
     case 0:
@@ -820,7 +941,7 @@ void TstRetrieve::clickDuringALinkCheck() {
             const SimConfig config = sim_->config();
             QCOMPARE(main_->txt->Text(), Shown(config.header + config.timerData));
         } else {
-            // The check gave the device up: the window is gone and the click with it.
+            // The check gave the device up: the window is gone and the download with it.
             QCOMPARE(windows_.lost, 1);
             QTRY_COMPARE(main_->HeldClick(), -1);
             QTest::qWait(300);
@@ -828,17 +949,21 @@ void TstRetrieve::clickDuringALinkCheck() {
         }
         break;
     case 5:
-        QTRY_COMPARE(dialogs_->messages.size(), 1);
-        QCOMPARE(dialogs_->messages[0].text,
-                 QStringLiteral("You have not selected any data to Save!"));
+        QCOMPARE(savedInThePause, QByteArray("A,1\r\nB,2\r\n"));
+        QCOMPARE(main_->lblStatus->text(), QStringLiteral("Save Data Complete"));
+        QVERIFY(dialogs_->messages.isEmpty());
+        QCOMPARE(windows_.lost, deviceOn ? 0 : 1);
         break;
     case 6:
         QTRY_VERIFY(link_->Ending());
-        QTRY_COMPARE(sim_->exitCount(), 1);
+        QVERIFY(!link_->Comm.isOpen());
+        if (deviceOn) QTRY_COMPARE(sim_->exitCount(), 1);
+        QCOMPARE(windows_.lost, deviceOn ? 0 : 1);
         break;
     }
     QCOMPARE(main_->HeldClick(), -1);
     QVERIFY(AllButtons(true));
+    QTest::qWait(100);
     QCOMPARE(sim_->receivedBytes(), wire);
 }
 

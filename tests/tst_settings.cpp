@@ -2,6 +2,7 @@
 // results as the registry, kept in an INI file.
 
 #include "IniRegStore.h"
+#include "RegDeleteCases.h"
 #include "clsReg.h"
 
 #include <QFile>
@@ -32,6 +33,8 @@ private slots:
     void damagedFilesReadAsEmpty_data();
     void damagedFilesReadAsEmpty();
     void deleteValueAndSubkey();
+    void deletesAsTheRegistryDoes_data();
+    void deletesAsTheRegistryDoes();
     void defaultFileLivesInTheUserConfigLocation();
 
 private:
@@ -253,6 +256,42 @@ void TstSettings::deleteValueAndSubkey() {
     reg.DeleteSubkey(HKLM, QStringLiteral("Software\\None"));
     reg.DeleteSubkey(HKLM, QString());
     QCOMPARE(reg.ReadRegistry(HKLM, Section, QStringLiteral("Other")), QStringLiteral("/b"));
+}
+
+void TstSettings::deletesAsTheRegistryDoes_data() {
+    QTest::addColumn<int>("index");
+    for (std::size_t i = 0; i < RegDeleteCases().size(); ++i)
+        QTest::newRow(RegDeleteCases()[i].label) << static_cast<int>(i);
+}
+
+void TstSettings::deletesAsTheRegistryDoes() {
+    QFETCH(int, index);
+    const RegDeleteCase& c = RegDeleteCases()[static_cast<std::size_t>(index)];
+    IniRegStore store(Path());
+    const auto at = [](const std::string& path) {
+        return path.empty() ? Section : Section + '\\' + QString::fromStdString(path);
+    };
+    RegAccess access;
+    access.write = [&](const std::string& path, const std::string& name, const std::string& data) {
+        store.WriteRegistry(HKLM, at(path), QString::fromStdString(name), 1,
+                            QString::fromStdString(data));
+    };
+    access.deleteValue = [&](const std::string& path, const std::string& name) {
+        store.DeleteValue(HKLM, at(path), QString::fromStdString(name));
+    };
+    access.deleteSubkey = [&](const std::string& path) { store.DeleteSubkey(HKLM, at(path)); };
+    access.valueAt = [&](const std::string& path, int idx)
+        -> std::optional<std::pair<std::string, std::string>> {
+        const RegValueEntry entry = store.ReadRegistryGetAll(HKLM, at(path), idx);
+        if (entry.data == NotFound) return std::nullopt;
+        return std::pair{entry.name.toStdString(), entry.data.toStdString()};
+    };
+    access.subkeyAt = [&](const std::string& path, int idx) -> std::optional<std::string> {
+        const QString name = store.ReadRegistryGetSubkey(HKLM, at(path), idx);
+        if (name == NotFound) return std::nullopt;
+        return name.toStdString();
+    };
+    QCOMPARE(QString::fromStdString(RunRegDeleteCase(access, c)), QString::fromLatin1(c.after));
 }
 
 void TstSettings::defaultFileLivesInTheUserConfigLocation() {

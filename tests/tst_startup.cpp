@@ -1,12 +1,19 @@
-// Starting the real program: one instance at a time, and a lock left by a killed run does not
-// stand in the way of the next start.
+// Starting the real program: one instance at a time, a lock left by a killed run does not
+// stand in the way of the next start, and nothing but a running instance does.
 
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 class TstStartup : public QObject {
     Q_OBJECT
@@ -15,19 +22,28 @@ private slots:
     void cleanup();
     void aKilledRunLeavesNoLockBehind();
     void aRunningInstanceKeepsItsLock();
+    void nothingElseStopsTheStart_data();
+    void nothingElseStopsTheStart();
 
 private:
-    QProcess* Start();
+    QProcess* Start(const QStringList& arguments = {});
+    QString RuntimeFolder() const { return dir_->filePath(QStringLiteral("run")); }
     QString LockPath() const;
     qint64 LockOwner() const;
 
     std::unique_ptr<QTemporaryDir> dir_;
     std::vector<std::unique_ptr<QProcess>> processes_;
+    QString runtimeDir_;
 };
 
 void TstStartup::init() {
     dir_ = std::make_unique<QTemporaryDir>();
     QVERIFY(dir_->isValid());
+    QVERIFY(QDir().mkpath(RuntimeFolder()));
+    QVERIFY(QFile::setPermissions(RuntimeFolder(), QFile::ReadOwner | QFile::WriteOwner |
+                                                       QFile::ExeOwner));
+    QVERIFY(QDir().mkpath(dir_->filePath(QStringLiteral("tmp"))));
+    runtimeDir_ = RuntimeFolder();
 }
 
 void TstStartup::cleanup() {
@@ -41,14 +57,17 @@ void TstStartup::cleanup() {
     dir_.reset();
 }
 
-QProcess* TstStartup::Start() {
+QProcess* TstStartup::Start(const QStringList& arguments) {
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("TMPDIR"), dir_->path());
+    env.insert(QStringLiteral("TMPDIR"), dir_->filePath(QStringLiteral("tmp")));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir_);
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_->path());
+    env.insert(QStringLiteral("USER"), QStringLiteral("rzt-test"));
     process->setProcessEnvironment(env);
     process->setProgram(QStringLiteral(RZT_BINARY));
+    process->setArguments(arguments);
     process->start();
     processes_.push_back(std::move(process));
     return processes_.back().get();
@@ -56,8 +75,8 @@ QProcess* TstStartup::Start() {
 
 QString TstStartup::LockPath() const {
     const QStringList locks =
-        QDir(dir_->path()).entryList({QStringLiteral("zorv-rzt*.lock")}, QDir::Files);
-    return locks.isEmpty() ? QString() : dir_->filePath(locks.first());
+        QDir(RuntimeFolder()).entryList({QStringLiteral("zorv-rzt*.lock")}, QDir::Files);
+    return locks.isEmpty() ? QString() : QDir(RuntimeFolder()).filePath(locks.first());
 }
 
 qint64 TstStartup::LockOwner() const {
@@ -95,6 +114,61 @@ void TstStartup::aRunningInstanceKeepsItsLock() {
     QTest::qWait(1500);
     QCOMPARE(LockOwner(), first->processId());
     QCOMPARE(first->state(), QProcess::Running);
+}
+
+void TstStartup::nothingElseStopsTheStart_data() {
+    QTest::addColumn<QString>("situation");
+    // Another user of the machine can write to the temporary folder, never to this user's
+    // runtime folder.
+    QTest::newRow("a lock of another's in the temporary folder") << "foreign";
+    // Read-only: the lock cannot be made at all (needs root for the mount).
+    QTest::newRow("a runtime folder that takes no lock") << "read-only";
+    QTest::newRow("a folder where the lock would be") << "folder";
+}
+
+void TstStartup::nothingElseStopsTheStart() {
+    QFETCH(QString, situation);
+    const QString tmp = dir_->filePath(QStringLiteral("tmp"));
+    QLockFile foreignNamed(tmp + QStringLiteral("/zorv-rzt-rzt-test.lock"));
+    QLockFile foreignPlain(tmp + QStringLiteral("/zorv-rzt.lock"));
+    const QByteArray runtime = RuntimeFolder().toLocal8Bit();
+    bool mounted = false;
+    const auto unmount = qScopeGuard([&] {
+        if (mounted) ::umount2(runtime.constData(), MNT_DETACH);
+    });
+    if (situation == QStringLiteral("foreign")) {
+        QVERIFY(foreignNamed.tryLock(0));
+        QVERIFY(foreignPlain.tryLock(0));
+    } else if (situation == QStringLiteral("read-only")) {
+        if (::geteuid() != 0 || ::mount("rzt-test", runtime.constData(), "tmpfs", MS_RDONLY,
+                                        "size=16k,mode=0700") != 0)
+            QSKIP("needs root and a tmpfs mount");
+        mounted = true;
+    } else {
+        QVERIFY(QDir().mkpath(RuntimeFolder() + QStringLiteral("/zorv-rzt.lock")));
+    }
+
+    // A program that has started searches: it opens the port it is given and asks "?".
+    int master = -1, slave = -1;
+    char name[256] = {};
+    QVERIFY(::openpty(&master, &slave, name, nullptr, nullptr) == 0);
+    const auto closeBoth = qScopeGuard([&] {
+        ::close(master);
+        ::close(slave);
+    });
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    QByteArray asked;
+    QSocketNotifier readable(master, QSocketNotifier::Read);
+    connect(&readable, &QSocketNotifier::activated, this, [&] {
+        char buffer[64];
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        if (n > 0) asked.append(buffer, n);
+    });
+
+    QProcess* program = Start({QStringLiteral("--port"), QString::fromLocal8Bit(name)});
+    QVERIFY(program->waitForStarted(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(asked.contains('?'), 15000);
+    QCOMPARE(program->state(), QProcess::Running);
 }
 
 QTEST_GUILESS_MAIN(TstStartup)

@@ -5,7 +5,35 @@
 #include <cerrno>
 #include <cstring>
 
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace {
+
+int SystemFlush(int handle) {
+#ifdef Q_OS_WIN
+    // The C runtime's descriptor over the file's own handle (Qt makes one for handle()); a bad
+    // descriptor would stop the program in _get_osfhandle instead of failing the save.
+    if (handle < 0) return ERROR_INVALID_HANDLE;
+    const auto native = reinterpret_cast<HANDLE>(_get_osfhandle(handle));
+    if (native == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
+    return FlushFileBuffers(native) ? 0 : static_cast<int>(GetLastError());
+#else
+    while (::fsync(handle) != 0) {
+        if (errno != EINTR) return errno;
+    }
+    return 0;
+#endif
+}
+
+FlushToDisk flushToDisk = SystemFlush;
 
 // The number and text of a failed step. Qt reports file failures by its own codes, but the
 // system's errno is what the user can look up, and it is still intact right after the call
@@ -28,6 +56,10 @@ SaveOutcome Failure(SaveOutcome::Step step, int systemError, const QSaveFile& fi
 }
 
 } // namespace
+
+void SetFlushToDisk(FlushToDisk flush) {
+    flushToDisk = flush ? flush : SystemFlush;
+}
 
 SaveOutcome WriteWholeFile(const QString& path, const QByteArray& bytes) {
     qsizetype offset = 0;
@@ -68,6 +100,16 @@ SaveOutcome WriteWholeFile(const QString& path, const BlockSource& fill) {
         if (block < SaveBlockBytes) break;
     }
 
+    // QSaveFile's own flush before it renames ignores a failure, and a write-back error (a full
+    // network share, failing media) would then still replace the target.
+    if (const int flushError = flushToDisk(file.handle()); flushError != 0) {
+        SaveOutcome outcome = Failure(SaveOutcome::Step::Close, flushError, file, path);
+        file.cancelWriting();
+        return outcome;
+    }
+
+    // A replacing that fails (the target in use, a mount point) removes the temporary file and
+    // leaves the target as it was.
     errno = 0;
     if (!file.commit()) {
         const int systemError = errno;

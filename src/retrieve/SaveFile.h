@@ -1,7 +1,8 @@
 #pragma once
 // Writing a whole file so that it is either complete or not there at all: the bytes go to a
-// temporary file beside the target, which replaces the target only once every byte is on
-// disk. A save that fails therefore leaves an existing file exactly as it was.
+// temporary file beside the target, which is flushed to the disk and replaces the target only
+// once that flush has succeeded. A save that fails (a write, the flush or the replacing)
+// therefore leaves an existing file exactly as it was.
 
 #include <QByteArray>
 #include <QString>
@@ -24,3 +25,9 @@ SaveOutcome WriteWholeFile(const QString& path, const QByteArray& bytes);
 // given, up to the capacity, and returns how many; fewer than the capacity ends the file.
 using BlockSource = std::function<qsizetype(char* buffer, qsizetype capacity)>;
 SaveOutcome WriteWholeFile(const QString& path, const BlockSource& fill);
+
+// What forces an open file's bytes onto the disk, given the file's handle: 0 when they are
+// there, else the system's error number. The system's own (fsync, FlushFileBuffers) unless a
+// test has put another in its place; nullptr puts the system's back.
+using FlushToDisk = int (*)(int handle);
+void SetFlushToDisk(FlushToDisk flush);

@@ -35,6 +35,8 @@ namespace {
 constexpr int QuietSlot = 10;
 constexpr double QuietSeconds = 0.2; // a download is over after this long without a chunk
 constexpr float HeaderWaitValue = 0.1f;
+constexpr int SaveIndex = 5;
+constexpr int ExitIndex = 6;
 
 const QString SettingsKey = QStringLiteral("Software\\ZORV-RZT");
 const QString FolderValue = QStringLiteral("DIR");
@@ -161,6 +163,7 @@ void frmMain::FillForm() {
     if (link_.Ending()) return;
     // A click held back before the link was lost belongs to the old connection.
     heldClick_ = -1;
+    lateTextNeedsBreak_ = false;
     lblId->setText(link_.PortId);
     lblStatus->setText(StatusReady);
     txt->Clear();
@@ -173,6 +176,16 @@ void frmMain::AppendReceived(const QString& text) {
     // Always at the end: after a download the caret rests at offset 1, and text that comes
     // later must follow the data, not split its first line.
     txt->SetSelStart(static_cast<int>(txt->Text().size()));
+    // The rewritten download ends without a line break: text that comes after it must not
+    // become the end of its last line, on screen or in the saved file.
+    if (lateTextNeedsBreak_) {
+        lateTextNeedsBreak_ = false;
+        const QString& shown = txt->Text();
+        if (!shown.isEmpty() && !shown.endsWith(QLatin1Char('\n'))) {
+            txt->SetSelText(QStringLiteral("\n") + text);
+            return;
+        }
+    }
     txt->SetSelText(text);
 }
 
@@ -186,7 +199,9 @@ void frmMain::cmd_Click(int index) {
     if (!cmd(index) || link_.Ending() || leaving_) return;
     // A link check's exchange is under way and its pause let this click in. Starting a
     // download or the sign-off now would put a second exchange on the link; wait for its end.
-    if (link_.ExchangeBusy()) {
+    // Saving does not talk to the device, and holding it could lose the download with the
+    // device: it runs at once.
+    if (link_.ExchangeBusy() && index != SaveIndex) {
         HoldClick(index);
         return;
     }
@@ -201,10 +216,10 @@ void frmMain::Dispatch(int index) {
     case 3:
         RetrieveData(RequestLetter(index));
         break;
-    case 5:
+    case SaveIndex:
         SaveCommand();
         break;
-    case 6:
+    case ExitIndex:
         ExitSequence();
         break;
     default:
@@ -225,9 +240,16 @@ void frmMain::RunHeldClick() {
     const int index = heldClick_;
     heldClick_ = -1;
     EnableButtons(true);
+    if (link_.Ending()) return;
+    // The user asked to leave, whatever the link check found; the sign-off tells the device
+    // only while the port is still open.
+    if (index == ExitIndex) {
+        ExitSequence();
+        return;
+    }
     // The link check may have given the device up meanwhile: the window is gone and a new
-    // search runs, so the click has nothing left to act on.
-    if (link_.Ending() || !isVisible() || link_.PortSearching) return;
+    // search runs, so a download has nothing left to act on.
+    if (!isVisible() || link_.PortSearching) return;
     Dispatch(index);
 }
 
@@ -237,6 +259,7 @@ void frmMain::RetrieveData(const QString& letter) {
     lblStatus->setText(StatusLoading);
     timComm.stop();
     txt->Clear();
+    lateTextNeedsBreak_ = false;
 
     const bool answered = link_.SendAndReceive(QStringLiteral("H"), HeaderWaitValue) == 0;
     // The program may end inside any wait (the close box stays usable): then only unwind.
@@ -252,6 +275,7 @@ void frmMain::RetrieveData(const QString& letter) {
             link_.StopTimer(QuietSlot);
             if (!link_.Ending()) {
                 ConvertLineEnds();
+                lateTextNeedsBreak_ = true;
                 lblStatus->setText(StatusReceived);
             }
         }

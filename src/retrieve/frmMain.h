@@ -71,6 +71,7 @@ private:
     Dialogs& dialogs_;
     std::array<PushButton*, 7> cmd_{};
     int heldClick_ = -1;
+    bool lateTextNeedsBreak_ = false; // a download has just been rewritten
     bool placed_ = false;
     bool leaving_ = false; // the exit or close sequence has begun
 };

@@ -1,7 +1,7 @@
 #include "SingleInstance.h"
 
 #include <QDir>
-#include <QRegularExpression>
+#include <QStandardPaths>
 
 SingleInstance::SingleInstance(QString lockPath) : lockPath_(std::move(lockPath)) {}
 
@@ -9,20 +9,25 @@ SingleInstance::~SingleInstance() = default;
 
 bool SingleInstance::TryAcquire() {
     if (held_) return true;
+    if (lockPath_.isEmpty()) return true;
     lock_ = std::make_unique<QLockFile>(lockPath_);
     // A running instance may hold the lock for days: only a lock whose process is gone is
     // stale (tryLock checks the process named in the file), never one that is merely old.
     lock_->setStaleLockTime(0);
     held_ = lock_->tryLock(0);
-    if (!held_) lock_.reset();
-    return held_;
+    if (held_) return true;
+    // Refused only for a lock that names a live process; anything else in its place (a folder,
+    // an unreadable file) is no running instance.
+    qint64 pid = 0;
+    QString host, application;
+    const bool running = lock_->error() == QLockFile::LockFailedError &&
+                         lock_->getLockInfo(&pid, &host, &application) && pid > 0;
+    lock_.reset();
+    return !running;
 }
 
 QString SingleInstance::DefaultLockPath() {
-    QString user = qEnvironmentVariable("USER");
-    if (user.isEmpty()) user = qEnvironmentVariable("USERNAME");
-    user.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_.-]")), QStringLiteral("_"));
-    const QString name =
-        user.isEmpty() ? QStringLiteral("zorv-rzt.lock") : QStringLiteral("zorv-rzt-%1.lock").arg(user);
-    return QDir(QDir::tempPath()).filePath(name);
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty()) return QString();
+    return QDir(folder).filePath(QStringLiteral("zorv-rzt.lock"));
 }

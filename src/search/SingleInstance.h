@@ -12,12 +12,15 @@ public:
     explicit SingleInstance(QString lockPath = DefaultLockPath());
     ~SingleInstance();
 
-    // True when this process now holds the lock (or already held it).
+    // False only when a running instance holds the lock. A lock that cannot be made at all (no
+    // folder for it, no room, no rights) must not keep the user from the program, which then
+    // runs without one.
     bool TryAcquire();
     bool Held() const { return held_; }
     const QString& LockPath() const { return lockPath_; }
 
-    // One lock per user, in the temporary folder.
+    // The lock in the user's own runtime folder, which no other user can write to; empty when
+    // the platform offers none.
     static QString DefaultLockPath();
 
 private:

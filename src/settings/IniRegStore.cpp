@@ -4,11 +4,14 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QList>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStringList>
+#include <QVariant>
 #include <cctype>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -186,7 +189,15 @@ void IniRegStore::DeleteSubkey(quint32 group, const QString& section) {
     if (!EnterKey(settings, group, levels.join(QLatin1Char('\\')), false)) return;
     const QString name = FindNoCase(Usable(settings.childGroups()), last);
     if (name.isEmpty()) return;
+    // The registry refuses to delete a key that has subkeys of its own.
+    settings.beginGroup(name);
+    const bool hasSubkeys = !Usable(settings.childGroups()).isEmpty();
+    settings.endGroup();
+    if (hasSubkeys) return;
+    // remove() would take a value of the same name beside the key with it.
+    const QVariant sameNamedValue = settings.contains(name) ? settings.value(name) : QVariant();
     settings.remove(name);
+    if (sameNamedValue.isValid()) settings.setValue(name, sameNamedValue);
     settings.sync();
 }
 
@@ -195,6 +206,13 @@ void IniRegStore::DeleteValue(quint32 group, const QString& section, const QStri
     if (!EnterKey(settings, group, section, false)) return;
     const QString name = FindNoCase(Usable(settings.childKeys()), key);
     if (name.isEmpty()) return;
+    // remove() would take a subkey of the same name with its whole tree: put that back.
+    settings.beginGroup(name);
+    QList<std::pair<QString, QVariant>> subtree;
+    for (const QString& entry : settings.allKeys()) subtree.append({entry, settings.value(entry)});
+    settings.endGroup();
     settings.remove(name);
+    for (const auto& [entry, value] : std::as_const(subtree))
+        settings.setValue(name + QLatin1Char('/') + entry, value);
     settings.sync();
 }

@@ -2,6 +2,7 @@
 // Every test works in a key of its own, so the programs may run side by side, and clears it
 // before and after, so a run after an interrupted one starts clean.
 
+#include "../RegDeleteCases.h"
 #include "Win32Registry.h"
 
 #include <gtest/gtest.h>
@@ -433,6 +434,37 @@ TEST_F(RegistryTest, DeletingWhatIsMissingChangesNothing) {
     EXPECT_TRUE(RawGet(HKEY_CURRENT_USER, section_, "Kept").has_value());
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, section_ + "\\Nowhere"));
 }
+
+// The same cases as the INI store's: what the registry leaves is what that store must leave.
+class DeleteTableTest : public RegistryTest, public testing::WithParamInterface<RegDeleteCase> {};
+
+TEST_P(DeleteTableTest, LeavesWhatTheRegistryLeaves) {
+    const auto at = [this](const std::string& path) {
+        return path.empty() ? section_ : section_ + "\\" + path;
+    };
+    RegAccess access;
+    access.write = [&](const std::string& path, const std::string& name, const std::string& data) {
+        reg_.WriteRegistry(kLocalMachine, at(path), name, 1, data);
+    };
+    access.deleteValue = [&](const std::string& path, const std::string& name) {
+        reg_.DeleteValue(kLocalMachine, at(path), name);
+    };
+    access.deleteSubkey = [&](const std::string& path) { reg_.DeleteSubkey(kLocalMachine, at(path)); };
+    access.valueAt = [&](const std::string& path, int idx)
+        -> std::optional<std::pair<std::string, std::string>> {
+        const Win32RegValue value = reg_.ReadRegistryGetAll(kLocalMachine, at(path), idx);
+        if (value.data == kNotFound) return std::nullopt;
+        return std::pair{value.name, value.data};
+    };
+    access.subkeyAt = [&](const std::string& path, int idx) -> std::optional<std::string> {
+        std::string name = reg_.ReadRegistryGetSubkey(kLocalMachine, at(path), idx);
+        if (name == kNotFound) return std::nullopt;
+        return name;
+    };
+    EXPECT_EQ(RunRegDeleteCase(access, GetParam()), GetParam().after);
+}
+
+INSTANTIATE_TEST_SUITE_P(Registry, DeleteTableTest, testing::ValuesIn(RegDeleteCases()));
 
 // --- Handles: every operation closes what it opened, whichever way it ends ---
 
