@@ -13,25 +13,27 @@
 #include "SimDevice.h"
 #endif
 
-int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("rzt"));
+namespace {
+
+void SetProgramIdentity() {
+    QCoreApplication::setApplicationName(QStringLiteral("rzt"));
     // No display name: Qt would append it to every window caption, and the captions are the
     // program's own.
-    QApplication::setApplicationVersion(ProgramVersionText());
-    QApplication::setOrganizationName(QStringLiteral("ZORV"));
-    // The program ends through its own exit sequences; hiding the search window for the
-    // retrieval window must never end it.
-    QApplication::setQuitOnLastWindowClosed(false);
+    QCoreApplication::setApplicationVersion(ProgramVersionText());
+    QCoreApplication::setOrganizationName(QStringLiteral("ZORV"));
+}
 
+} // namespace
+
+int main(int argc, char* argv[]) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Finds a ZORV RZT timing device on its USB serial port and downloads its "
                        "timer, RPM and chronograph readings.\n\n"
                        "Without options the program watches for the device's FTDI USB serial "
                        "converter."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption portOption(
         QStringLiteral("port"),
         QStringLiteral("Use this serial port only (a converter of another make, a Bluetooth "
@@ -44,6 +46,25 @@ int main(int argc, char* argv[]) {
         QStringLiteral("Run against a simulated device built into the program."));
     parser.addOption(demoOption);
 #endif
+
+    // --help and --version only print text, so they must work where there is no display (a
+    // terminal over ssh, a package check); the graphical application would abort there. Qt's
+    // own options (-platform, -style) are unknown to this first parse, which then leaves
+    // everything to the full parse below.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
+    if (parser.parse(arguments) && (parser.isSet(helpOption) || parser.isSet(versionOption))) {
+        QCoreApplication textOnly(argc, argv);
+        SetProgramIdentity();
+        parser.process(textOnly); // prints the text and ends the program
+        return 0;
+    }
+
+    QApplication app(argc, argv);
+    SetProgramIdentity();
+    // The program ends through its own exit sequences; hiding the search window for the
+    // retrieval window must never end it.
+    QApplication::setQuitOnLastWindowClosed(false);
     parser.process(app);
 
     modMain link;

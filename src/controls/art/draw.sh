@@ -26,22 +26,34 @@ arc() {
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
-# Program icon: a stopwatch, navy case, white dial, red hand.
-convert -size 128x128 xc:none \
-    -fill '#1d3a8a' -stroke none \
-    -draw 'roundrectangle 54,4 74,16 3,3' \
-    -draw 'rectangle 59,14 69,26' \
-    -draw 'translate 64,72 rotate 45 roundrectangle -6,-62 6,-50 3,3' \
-    -fill '#1d3a8a' -draw 'circle 64,72 64,20' \
-    -fill '#ffffff' -draw 'circle 64,72 64,30' \
-    -stroke '#1d3a8a' -strokewidth 5 \
-    -draw 'line 64,34 64,44' -draw 'line 102,72 92,72' \
-    -draw 'line 64,110 64,100' -draw 'line 26,72 36,72' \
-    -stroke '#d42020' -strokewidth 7 -draw 'line 64,72 88,46' \
-    -stroke none -fill '#d42020' -draw 'circle 64,72 64,63' \
-    "PNG32:$tmp/rzt.png"
+# Program icon: a stopwatch, navy case, white dial, red hand, laid out on a 128 x 128 grid.
+# stopwatch <scale> <out.png> draws it scale times larger.
+stopwatch() {
+    convert -size $((128 * $1))x$((128 * $1)) xc:none -affine "$1,0,0,$1,0,0" \
+        -fill '#1d3a8a' -stroke none \
+        -draw 'roundrectangle 54,4 74,16 3,3' \
+        -draw 'rectangle 59,14 69,26' \
+        -draw 'translate 64,72 rotate 45 roundrectangle -6,-62 6,-50 3,3' \
+        -fill '#1d3a8a' -draw 'circle 64,72 64,20' \
+        -fill '#ffffff' -draw 'circle 64,72 64,30' \
+        -stroke '#1d3a8a' -strokewidth 5 \
+        -draw 'line 64,34 64,44' -draw 'line 102,72 92,72' \
+        -draw 'line 64,110 64,100' -draw 'line 26,72 36,72' \
+        -stroke '#d42020' -strokewidth 7 -draw 'line 64,72 88,46' \
+        -stroke none -fill '#d42020' -draw 'circle 64,72 64,63' \
+        "PNG32:$2"
+}
+stopwatch 1 "$tmp/rzt.png"
 shrink "$tmp/rzt.png" 32 rzt.png
 shrink "$tmp/rzt.png" 16 rzt16.png
+
+# The same stopwatch for the desktop's icon theme, drawn at 1024 pixels and scaled down.
+stopwatch 8 "$tmp/rzt-big.png"
+mkdir -p icons
+for size in 16 22 24 32 48 64 128 256; do
+    convert "$tmp/rzt-big.png" -resize "${size}x${size}" -define png:color-type=6 \
+        -strip "PNG32:icons/rzt-$size.png"
+done
 
 # Exit: an open door with a green arrow leaving it.
 convert -size 64x64 xc:none \
