@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QSerialPort>
 #include <QtTest>
+#include <algorithm>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -26,9 +27,10 @@ const QString Hint = QStringLiteral("may not be opened by you");
 class AsUser {
 public:
     AsUser(uid_t uid, gid_t gid) {
-        groups_.resize(::getgroups(0, nullptr));
-        ::getgroups(static_cast<int>(groups_.size()), groups_.data());
-        ok_ = ::setgroups(0, nullptr) == 0 && ::setresgid(gid, gid, 0) == 0 &&
+        groups_.resize(std::max(0, ::getgroups(0, nullptr)));
+        const int kept = ::getgroups(static_cast<int>(groups_.size()), groups_.data());
+        groups_.resize(std::max(0, kept));
+        ok_ = kept >= 0 && ::setgroups(0, nullptr) == 0 && ::setresgid(gid, gid, 0) == 0 &&
               ::setresuid(uid, uid, 0) == 0;
     }
     ~AsUser() {
