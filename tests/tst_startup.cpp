@@ -46,6 +46,8 @@ QProcess* TstStartup::Start() {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("TMPDIR"), dir_->path());
+    env.insert(QStringLiteral("TMP"), QDir::toNativeSeparators(dir_->path())); // Windows
+    env.insert(QStringLiteral("TEMP"), QDir::toNativeSeparators(dir_->path()));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_->path());
     process->setProcessEnvironment(env);
     process->setProgram(QStringLiteral(RZT_BINARY));
@@ -73,7 +75,11 @@ void TstStartup::aKilledRunLeavesNoLockBehind() {
     QVERIFY(first->waitForStarted(10000));
     QTRY_COMPARE_WITH_TIMEOUT(LockOwner(), first->processId(), 15000);
 
+#ifdef Q_OS_WIN
+    first->kill(); // TerminateProcess: no chance to clean up either
+#else
     ::kill(static_cast<pid_t>(first->processId()), SIGKILL);
+#endif
     QVERIFY(first->waitForFinished(10000));
     QVERIFY(QFile::exists(LockPath())); // the killed run could not clean up
 
