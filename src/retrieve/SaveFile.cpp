@@ -1,28 +1,29 @@
 #include "SaveFile.h"
 
+#include "SystemError.h"
+
 #include <QFileInfo>
 #include <QSaveFile>
-#include <cerrno>
 #include <cstring>
 
 namespace {
 
 // The number and text of a failed step. Qt reports file failures by its own codes, but the
-// system's errno is what the user can look up, and it is still intact right after the call
-// that failed. A few failures are Qt's own checks with no system call behind them.
+// system's error number is what the user can look up, and it is still intact right after the
+// call that failed. A few failures are Qt's own checks with no system call behind them.
 SaveOutcome Failure(SaveOutcome::Step step, int systemError, const QSaveFile& file,
                     const QString& path) {
     SaveOutcome outcome;
     outcome.failed = step;
-    if (systemError == 0 && QFileInfo(path).isDir()) systemError = EISDIR;
+    if (systemError == 0 && QFileInfo(path).isDir()) systemError = SystemErrorIsFolder;
     if (systemError != 0) {
         outcome.number = systemError;
-        outcome.description = QString::fromLocal8Bit(std::strerror(systemError));
+        outcome.description = SystemErrorText(systemError);
     } else {
-        outcome.number = EIO;
+        outcome.number = SystemErrorWriteFault;
         outcome.description = file.errorString();
         if (outcome.description.isEmpty())
-            outcome.description = QString::fromLocal8Bit(std::strerror(EIO));
+            outcome.description = SystemErrorText(SystemErrorWriteFault);
     }
     return outcome;
 }
@@ -42,11 +43,11 @@ SaveOutcome WriteWholeFile(const QString& path, const QByteArray& bytes) {
 SaveOutcome WriteWholeFile(const QString& path, const BlockSource& fill) {
     QSaveFile file(path);
 
-    errno = 0;
+    ClearSystemError();
     // Unbuffered: each write below reaches the system at once, so its count tells whether the
     // disk took the block.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        const int systemError = errno;
+        const int systemError = LastSystemErrorNumber();
         return Failure(SaveOutcome::Step::Open, systemError, file, path);
     }
 
@@ -57,9 +58,9 @@ SaveOutcome WriteWholeFile(const QString& path, const BlockSource& fill) {
     for (;;) {
         const qsizetype block = fill(buffer.data(), SaveBlockBytes);
         if (block <= 0) break;
-        errno = 0;
+        ClearSystemError();
         const qint64 written = file.write(buffer.constData(), block);
-        const int systemError = errno;
+        const int systemError = LastSystemErrorNumber();
         if (written != block) {
             SaveOutcome outcome = Failure(SaveOutcome::Step::Write, systemError, file, path);
             file.cancelWriting(); // the temporary file goes; the target stays untouched
@@ -68,9 +69,9 @@ SaveOutcome WriteWholeFile(const QString& path, const BlockSource& fill) {
         if (block < SaveBlockBytes) break;
     }
 
-    errno = 0;
+    ClearSystemError();
     if (!file.commit()) {
-        const int systemError = errno;
+        const int systemError = LastSystemErrorNumber();
         return Failure(SaveOutcome::Step::Close, systemError, file, path);
     }
     return SaveOutcome();
