@@ -11,7 +11,11 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QFontMetrics>
+#include <QFile>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -101,6 +105,9 @@ template <typename T> void WhenModalOpens(std::function<void(T*)> inspect) {
 class TestControls : public QObject {
     Q_OBJECT
 
+public:
+    static inline bool dejaVuOnly_ = false;
+
 private slots:
     void editing_data();
     void editing();
@@ -122,6 +129,7 @@ private slots:
     void busyIndicator();
     void twips_data();
     void twips();
+    void captionsFitTheirBoxes_data();
     void captionsFitTheirBoxes();
     void pushButton();
     void messageBox_data();
@@ -389,7 +397,8 @@ void TestControls::searchInstructions() {
     QCOMPARE(headingFormat.fontPointSize(), 14.0);
     QCOMPARE(headingFormat.foreground().color(), QColor(255, 0, 0));
     QCOMPARE(headingFormat.fontWeight(), int(QFont::Bold));
-    QCOMPARE(headingFormat.fontFamilies().toStringList(), QStringList{"MS Sans Serif"});
+    // The laid-out family is drawn in the program's own face.
+    QCOMPARE(headingFormat.fontFamilies().toStringList(), ProgramFont(14, true).families());
 
     for (QTextBlock body = heading.next(); body.isValid(); body = body.next()) {
         QVERIFY2(qAbs(body.blockFormat().leftMargin() - 250 / 15.0) < 0.5, qPrintable(body.text()));
@@ -556,7 +565,26 @@ void TestControls::twips() {
     QCOMPARE(TwipsRect(twips, -540, 15, twips), QRect(pixels, -36, 1, pixels));
 }
 
+void TestControls::captionsFitTheirBoxes_data() {
+    QTest::addColumn<bool>("ownFace");
+    QTest::newRow("the program's face") << true;
+    // Last: the program's face cannot be brought back once removed.
+    QTest::newRow("no metric-compatible face") << false;
+}
+
 void TestControls::captionsFitTheirBoxes() {
+    QFETCH(bool, ownFace);
+    if (ownFace) {
+        // Brought by the program itself, whatever the machine has (main() below leaves this
+        // process only DejaVu Sans where it can).
+        QCOMPARE(QFontInfo(ProgramFont(8.25, true)).family(), QStringLiteral("Liberation Sans"));
+        QCOMPARE(ProgramFont(8.25).stretch(), int(QFont::AnyStretch)); // not condensed
+    } else {
+        QFontDatabase::removeAllApplicationFonts();
+        const QString family = QFontInfo(ProgramFont(8.25)).family();
+        if (!dejaVuOnly_) QSKIP("fontconfig could not be limited to DejaVu Sans here");
+        QCOMPARE(family, QStringLiteral("DejaVu Sans"));
+    }
     // Caption labels and their boxes, in twips, as the windows lay them out; whatever face
     // stands in for "MS Sans Serif" must keep the captions inside.
     const QFontMetrics bold(ProgramFont(8.25, true));
@@ -567,6 +595,16 @@ void TestControls::captionsFitTheirBoxes() {
     // Widest button caption, beside a 16 px icon, in a 1935-twip button.
     QVERIFY(regular.horizontalAdvance(QStringLiteral("Chronograph Only")) + 16 + 16 <=
             TwipsToPx(1935));
+    // Runs the windows set in the laid-out family are drawn in the same face and widths.
+    RichTextBox box;
+    box.SetSelFontName(QString::fromLatin1(LaidOutFamily));
+    box.SetSelFontSize(8.25);
+    box.SetSelBold(true);
+    box.SetSelText(QStringLiteral("Product ID:"));
+    box.FlushRender();
+    const QTextCharFormat run = box.View()->document()->begin().begin().fragment().charFormat();
+    QCOMPARE(run.font().stretch(), ProgramFont(8.25, true).stretch());
+    QCOMPARE(QFontInfo(run.font()).family(), QFontInfo(ProgramFont(8.25, true)).family());
 }
 
 void TestControls::pushButton() {
@@ -712,5 +750,25 @@ void TestControls::saveDialog() {
              expectedName.isEmpty() ? QString() : QDir(folder.path()).filePath(expectedName));
 }
 
-QTEST_MAIN(TestControls)
+// Leaves this process only the DejaVu faces, as on a stock Debian machine, so the program's own
+// face is what makes the captions fit, and so that without it the stand-in is a wide face.
+int main(int argc, char** argv) {
+    QTemporaryDir fontconfig;
+    const QString dejaVu = QStringLiteral("/usr/share/fonts/truetype/dejavu");
+    if (fontconfig.isValid() && QFileInfo(dejaVu).isDir()) {
+        QFile conf(fontconfig.filePath(QStringLiteral("fonts.conf")));
+        if (conf.open(QIODevice::WriteOnly)) {
+            conf.write(QStringLiteral("<?xml version=\"1.0\"?>\n<fontconfig><dir>%1</dir>"
+                                      "<cachedir>%2</cachedir></fontconfig>\n")
+                           .arg(dejaVu, fontconfig.path())
+                           .toUtf8());
+            conf.close();
+            qputenv("FONTCONFIG_FILE", conf.fileName().toLocal8Bit());
+            TestControls::dejaVuOnly_ = true;
+        }
+    }
+    QApplication app(argc, argv);
+    TestControls test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_controls.moc"

@@ -1,39 +1,73 @@
 #include "Labels.h"
 
 #include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetricsF>
 #include <QStringList>
+#include <algorithm>
+#include <cmath>
+
+// Q_INIT_RESOURCE has to be used outside any namespace; referencing it keeps the faces in the
+// static library.
+static void InitFontResource() {
+    Q_INIT_RESOURCE(fonts);
+}
 
 namespace {
 
-constexpr const char* ProgramFamily = "MS Sans Serif";
+const QString OwnFamily = QStringLiteral("Liberation Sans");
 
-// "MS Sans Serif" is a Windows bitmap face; elsewhere Qt would fall back to whatever fontconfig
-// offers, which is often DejaVu Sans and is too wide for the fixed-size caption boxes (a bold
-// "Product ID:" nearly fills its 73 px field). The faces listed first share the narrow, Arial-like
-// widths of the original; DejaVu Sans stays as the last resort.
-void RegisterFamilySubstitutes() {
+// A line of the windows' own words. Its width in Liberation Sans, in ems (the face's advance
+// widths, 2048 units to the em): regular and bold.
+const QString WidthSample =
+    QStringLiteral("The RZT Device was found on Port # 12. Chronograph Only, Product ID: Status: Ready");
+constexpr double OwnSampleEm = 79039.0 / 2048.0;
+constexpr double OwnSampleEmBold = 83826.0 / 2048.0;
+
+void RegisterFaces() {
     static const bool registered = [] {
-        if (!QFontDatabase::hasFamily(QString::fromLatin1(ProgramFamily))) {
-            QFont::insertSubstitutions(QString::fromLatin1(ProgramFamily),
-                                       {QStringLiteral("Microsoft Sans Serif"),
-                                        QStringLiteral("Tahoma"), QStringLiteral("Arial"),
-                                        QStringLiteral("Liberation Sans"),
-                                        QStringLiteral("Nimbus Sans"), QStringLiteral("Helvetica"),
-                                        QStringLiteral("DejaVu Sans")});
-        }
+        InitFontResource();
+        QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/LiberationSans-Regular.ttf"));
+        QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/LiberationSans-Bold.ttf"));
+        // Only if the faces above could not be loaded: the narrow Arial-like faces first, then
+        // whatever the machine has (DejaVu Sans on a plain Linux desktop), condensed below.
+        QFont::insertSubstitutions(OwnFamily,
+                                   {QStringLiteral("Arial"), QStringLiteral("Arimo"),
+                                    QStringLiteral("Microsoft Sans Serif"),
+                                    QStringLiteral("Helvetica"), QStringLiteral("Nimbus Sans"),
+                                    QStringLiteral("DejaVu Sans")});
         return true;
     }();
     (void)registered;
 }
 
+// Measured unhinted at a large size, so the figure is the face's design and not the rounding of
+// one pixel size.
+double SampleEm(const QFont& font) {
+    QFont big(font);
+    big.setPixelSize(2048);
+    big.setStretch(QFont::Unstretched);
+    big.setHintingPreference(QFont::PreferNoHinting);
+    return QFontMetricsF(big).horizontalAdvance(WidthSample) / 2048.0;
+}
+
 } // namespace
 
+int CondensedStretch(double sampleEm, double ownEm) {
+    if (!(sampleEm > 0) || !(ownEm > 0) || sampleEm <= ownEm * 1.005) return 100;
+    // Rounded down, so the result is never wider than the program's own face.
+    return std::max(50, static_cast<int>(std::floor(100.0 * ownEm / sampleEm)));
+}
+
 QFont ProgramFont(double points, bool bold) {
-    RegisterFamilySubstitutes();
-    QFont font(QString::fromLatin1(ProgramFamily));
+    RegisterFaces();
+    QFont font(OwnFamily);
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(points);
     font.setBold(bold);
+    if (QFontInfo(font).family() != OwnFamily) {
+        font.setStretch(CondensedStretch(SampleEm(font), bold ? OwnSampleEmBold : OwnSampleEm));
+    }
     return font;
 }
 

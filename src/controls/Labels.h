@@ -11,6 +11,15 @@ QLabel* MakeCaptionLabel(const QString& text, QWidget* parent);
 // offset from the left edge; bold or regular as the window wants.
 QLabel* MakeValueLabel(const QString& text, bool bold, QWidget* parent);
 
-// The program's standard font at the given size ("MS Sans Serif", or the closest the
-// system has).
+// The program's standard font at the given size. The windows were laid out for "MS Sans Serif";
+// the program brings Liberation Sans, whose widths are Arial's, so captions fit their boxes on
+// every machine. Should that face be unavailable, whatever stands in is condensed to the same
+// widths.
 QFont ProgramFont(double points, bool bold = false);
+
+// The family the windows' texts name; runs set in it are drawn in the program's font.
+inline constexpr const char* LaidOutFamily = "MS Sans Serif";
+
+// How much to condense a face measured at `sampleEm` ems over the width sample so that it is no
+// wider than the program's own face (`ownEm`); 100 means as it is.
+int CondensedStretch(double sampleEm, double ownEm);

@@ -23,7 +23,12 @@ bool IsLineBreak(QChar c) {
 
 QTextCharFormat CharFormatFor(const TextAttributes& a) {
     QTextCharFormat format;
-    if (!a.fontName.isEmpty()) {
+    if (a.fontName.isEmpty() || a.fontName == QLatin1String(LaidOutFamily)) {
+        // The laid-out face is drawn in the program's own, condensed as its stand-in needs.
+        const QFont face = ProgramFont(a.pointSize > 0 ? a.pointSize : 8.25, a.emphasis);
+        format.setFontFamilies(face.families());
+        format.setFontStretch(face.stretch());
+    } else {
         format.setFontFamilies(QStringList{a.fontName});
     }
     if (a.pointSize > 0) {

@@ -27,7 +27,7 @@ const QColor Red(255, 0, 0);
 const QColor Black(0, 0, 0);
 const QColor DarkBlue(0, 0, 128);
 const QColor Blue(0, 0, 255);
-const QString RunFont = QStringLiteral("MS Sans Serif");
+const QString RunFont = QString::fromLatin1(LaidOutFamily);
 
 // One run: the character attributes are set just before the text goes in at the end.
 void WriteRun(RichTextBox* box, const QString& text, double points, const QColor& colour,
