@@ -1,24 +1,38 @@
-/* Preloaded into Wine for the end-to-end run: makes a pseudo-terminal answer the serial-line
- * ioctls a UART driver answers, so that Wine's serial layer treats it as a working COM port.
+/* Preloaded into Wine for the end-to-end run: lets the Windows program's serial port be the
+ * simulated device's pseudo-terminal. Nothing of the program is changed; only what Wine 8.0's
+ * serial layer (dlls/ntdll/unix/serial.c) asks of the line is answered as a UART would.
  *
- * Wine's WaitCommEvent (dlls/ntdll/unix/serial.c) reads the modem lines with TIOCMGET on every
- * poll and cancels the wait when that fails. A pty fails it with ENOTTY, so Qt's first
- * WaitCommEvent ends cancelled, Qt reports a ResourceError and never reads. Here TIOCMGET on
- * a pty answers "CTS, DSR and carrier up" and the line-setting calls succeed as no-ops.
+ * 1. Wine's WaitCommEvent reads the modem lines with TIOCMGET when it starts and on every
+ *    poll of its wait thread, and ends the wait as cancelled when that fails. A pty fails it
+ *    (ENOTTY), so Qt's first WaitCommEvent ends with ERROR_OPERATION_ABORTED, Qt reports a
+ *    ResourceError and never starts a read. Here TIOCMGET on a pty answers "CTS, DSR and
+ *    carrier up", the modem-line settings succeed, and the interrupt and line-status counters
+ *    read as a quiet line whose transmitter is empty once the output queue is.
+ *
+ * 2. Qt waits for comm events with an OVERLAPPED whose hEvent is NULL (its completions go to a
+ *    completion port). Wine 8.0's serial_DeviceIoControl takes a NULL event for a synchronous
+ *    call: it makes an event of its own and blocks the caller until the wait thread sees an
+ *    event. So QSerialPort::open() and every later re-arm hold Qt's main thread until a byte
+ *    arrives, and the program can never send the "?" the device waits for. Wine's wait thread
+ *    polls TIOCINQ for EV_RXCHAR; here a thread other than the main one that has polled an
+ *    empty pty for 10 ms is told one byte waits. Qt then reads, gets nothing (its read
+ *    timeouts return at once), and waits again: the main thread is held 10 ms at a time at
+ *    most. Calls from the main thread (ClearCommError, Qt's own queue counts) get the truth.
+ *
  * Every other file and every other call goes to the C library unchanged.
- *
  *   cc -shared -fPIC -O2 -o pty_as_uart.so pty_as_uart.c -ldl
  *   LD_PRELOAD=$PWD/pty_as_uart.so wine64 program.exe
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
-#include <errno.h>
 #include <linux/serial.h>
 #include <stdarg.h>
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <time.h>
+#include <unistd.h>
 
 /* Linux's pty slaves are character devices with majors 136 to 143 (UNIX98 ptys). */
 static int is_pty(int fd) {
@@ -27,7 +41,14 @@ static int is_pty(int fd) {
     return major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
 }
 
+static double now(void) {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (double)ts.tv_sec + (double)ts.tv_nsec / 1e9;
+}
+
 static int modem_lines = TIOCM_DTR | TIOCM_RTS | TIOCM_CTS | TIOCM_DSR | TIOCM_CAR;
+static __thread double empty_since; /* when this thread first found the pty empty */
 
 int ioctl(int fd, unsigned long request, ...) {
     static int (*real_ioctl)(int, unsigned long, ...);
@@ -44,19 +65,35 @@ int ioctl(int fd, unsigned long request, ...) {
     case TIOCMBIC:
     case TIOCGICOUNT:
     case TIOCSERGETLSR:
+    case TIOCINQ:
         if (!is_pty(fd)) break;
         switch (request) {
         case TIOCMGET: *(int *)argument = modem_lines; break;
-        case TIOCMSET: modem_lines = (*(int *)argument & (TIOCM_DTR | TIOCM_RTS)) | TIOCM_CTS | TIOCM_DSR | TIOCM_CAR; break;
+        case TIOCMSET:
+            modem_lines = (*(int *)argument & (TIOCM_DTR | TIOCM_RTS)) | TIOCM_CTS | TIOCM_DSR | TIOCM_CAR;
+            break;
         case TIOCMBIS: modem_lines |= *(int *)argument & (TIOCM_DTR | TIOCM_RTS); break;
         case TIOCMBIC: modem_lines &= ~(*(int *)argument & (TIOCM_DTR | TIOCM_RTS)); break;
         case TIOCGICOUNT: memset(argument, 0, sizeof(struct serial_icounter_struct)); break;
         case TIOCSERGETLSR: {
-            /* The transmitter is empty once the pty's output queue is. */
             int queued = 0;
             real_ioctl(fd, TIOCOUTQ, &queued);
             *(unsigned int *)argument = queued == 0 ? TIOCSER_TEMT : 0;
             break;
+        }
+        case TIOCINQ: {
+            int status = real_ioctl(fd, TIOCINQ, argument);
+            if (status != 0 || *(int *)argument != 0 || gettid() == getpid()) {
+                empty_since = 0;
+                return status;
+            }
+            const double t = now();
+            if (empty_since == 0) empty_since = t;
+            if (t - empty_since >= 0.010) {
+                empty_since = 0;
+                *(int *)argument = 1;
+            }
+            return 0;
         }
         }
         return 0;
