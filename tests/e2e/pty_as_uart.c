@@ -11,13 +11,17 @@
  *
  * 2. Qt waits for comm events with an OVERLAPPED whose hEvent is NULL (its completions go to a
  *    completion port). Wine 8.0's serial_DeviceIoControl takes a NULL event for a synchronous
- *    call: it makes an event of its own and blocks the caller until the wait thread sees an
- *    event. So QSerialPort::open() and every later re-arm hold Qt's main thread until a byte
- *    arrives, and the program can never send the "?" the device waits for. Wine's wait thread
- *    polls TIOCINQ for EV_RXCHAR; here a thread other than the main one that has polled an
- *    empty pty for 10 ms is told one byte waits. Qt then reads, gets nothing (its read
- *    timeouts return at once), and waits again: the main thread is held 10 ms at a time at
- *    most. Calls from the main thread (ClearCommError, Qt's own queue counts) get the truth.
+ *    call: it makes an event of its own and blocks the caller until its wait thread sees an
+ *    event. So QSerialPort::open() holds Qt's main thread until a byte arrives, and the
+ *    program never sends the "?" the device waits for. Wine's wait thread polls TIOCINQ for
+ *    EV_RXCHAR; here a thread other than the main one that has found the pty empty for 10 ms
+ *    is told one byte waits, which releases the main thread 10 ms at a time at most. Calls from
+ *    the main thread (ClearCommError, Qt's own queue counts) get the truth.
+ *
+ * What this cannot mend: the WaitCommEvent that Wine 8.0 completes synchronously posts no
+ * packet to the completion port, and Qt starts its ReadFile only from that packet. So with
+ * this shim the program finds the port and writes, but never reads; reading needs a Wine whose
+ * WaitCommEvent is a real asynchronous request (as in Wine's later serial.c).
  *
  * Every other file and every other call goes to the C library unchanged.
  *   cc -shared -fPIC -O2 -o pty_as_uart.so pty_as_uart.c -ldl
