@@ -14,3 +14,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Qt for Windows, unpacked somewhere on this machine (the windows preset unpacks it into the
+# build folder). Qt's packages are looked up only below the find roots, so its tree must be one.
+set(RZT_QT_WINDOWS_DIR "" CACHE PATH "Unpacked Qt for Windows (MinGW-w64) to build the program against")
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES RZT_QT_WINDOWS_DIR)
+if(RZT_QT_WINDOWS_DIR)
+    list(APPEND CMAKE_FIND_ROOT_PATH ${RZT_QT_WINDOWS_DIR})
+endif()

@@ -755,7 +755,12 @@ void TestControls::saveDialog() {
 int main(int argc, char** argv) {
     QTemporaryDir fontconfig;
     const QString dejaVu = QStringLiteral("/usr/share/fonts/truetype/dejavu");
-    if (fontconfig.isValid() && QFileInfo(dejaVu).isDir()) {
+#ifdef Q_OS_WIN
+    const bool fontconfigUsed = false; // Windows' fonts come from the system, not fontconfig
+#else
+    const bool fontconfigUsed = true;
+#endif
+    if (fontconfigUsed && fontconfig.isValid() && QFileInfo(dejaVu).isDir()) {
         QFile conf(fontconfig.filePath(QStringLiteral("fonts.conf")));
         if (conf.open(QIODevice::WriteOnly)) {
             conf.write(QStringLiteral("<?xml version=\"1.0\"?>\n<fontconfig><dir>%1</dir>"

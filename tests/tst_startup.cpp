@@ -63,6 +63,8 @@ QProcess* TstStartup::Start(const QStringList& arguments) {
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("TMPDIR"), dir_->filePath(QStringLiteral("tmp")));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir_);
+    env.insert(QStringLiteral("TMP"), QDir::toNativeSeparators(dir_->filePath(QStringLiteral("tmp")))); // Windows
+    env.insert(QStringLiteral("TEMP"), QDir::toNativeSeparators(dir_->filePath(QStringLiteral("tmp"))));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_->path());
     env.insert(QStringLiteral("USER"), QStringLiteral("rzt-test"));
     process->setProcessEnvironment(env);
@@ -92,7 +94,11 @@ void TstStartup::aKilledRunLeavesNoLockBehind() {
     QVERIFY(first->waitForStarted(10000));
     QTRY_COMPARE_WITH_TIMEOUT(LockOwner(), first->processId(), 15000);
 
+#ifdef Q_OS_WIN
+    first->kill(); // TerminateProcess: no chance to clean up either
+#else
     ::kill(static_cast<pid_t>(first->processId()), SIGKILL);
+#endif
     QVERIFY(first->waitForFinished(10000));
     QVERIFY(QFile::exists(LockPath())); // the killed run could not clean up
 

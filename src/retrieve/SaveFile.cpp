@@ -1,9 +1,10 @@
 #include "SaveFile.h"
 
+#include "SystemError.h"
+
 #include <QFileInfo>
 #include <QSaveFile>
 #include <cerrno>
-#include <cstring>
 
 #ifdef Q_OS_WIN
 #ifndef NOMINMAX
@@ -36,21 +37,21 @@ int SystemFlush(int handle) {
 FlushToDisk flushToDisk = SystemFlush;
 
 // The number and text of a failed step. Qt reports file failures by its own codes, but the
-// system's errno is what the user can look up, and it is still intact right after the call
-// that failed. A few failures are Qt's own checks with no system call behind them.
+// system's error number is what the user can look up, and it is still intact right after the
+// call that failed. A few failures are Qt's own checks with no system call behind them.
 SaveOutcome Failure(SaveOutcome::Step step, int systemError, const QSaveFile& file,
                     const QString& path) {
     SaveOutcome outcome;
     outcome.failed = step;
-    if (systemError == 0 && QFileInfo(path).isDir()) systemError = EISDIR;
+    if (systemError == 0 && QFileInfo(path).isDir()) systemError = SystemErrorIsFolder;
     if (systemError != 0) {
         outcome.number = systemError;
-        outcome.description = QString::fromLocal8Bit(std::strerror(systemError));
+        outcome.description = SystemErrorText(systemError);
     } else {
-        outcome.number = EIO;
+        outcome.number = SystemErrorWriteFault;
         outcome.description = file.errorString();
         if (outcome.description.isEmpty())
-            outcome.description = QString::fromLocal8Bit(std::strerror(EIO));
+            outcome.description = SystemErrorText(SystemErrorWriteFault);
     }
     return outcome;
 }
@@ -74,11 +75,11 @@ SaveOutcome WriteWholeFile(const QString& path, const QByteArray& bytes) {
 SaveOutcome WriteWholeFile(const QString& path, const BlockSource& fill) {
     QSaveFile file(path);
 
-    errno = 0;
+    ClearSystemError();
     // Unbuffered: each write below reaches the system at once, so its count tells whether the
     // disk took the block.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        const int systemError = errno;
+        const int systemError = LastSystemErrorNumber();
         return Failure(SaveOutcome::Step::Open, systemError, file, path);
     }
 
@@ -89,9 +90,9 @@ SaveOutcome WriteWholeFile(const QString& path, const BlockSource& fill) {
     for (;;) {
         const qsizetype block = fill(buffer.data(), SaveBlockBytes);
         if (block <= 0) break;
-        errno = 0;
+        ClearSystemError();
         const qint64 written = file.write(buffer.constData(), block);
-        const int systemError = errno;
+        const int systemError = LastSystemErrorNumber();
         if (written != block) {
             SaveOutcome outcome = Failure(SaveOutcome::Step::Write, systemError, file, path);
             file.cancelWriting(); // the temporary file goes; the target stays untouched
@@ -110,9 +111,9 @@ SaveOutcome WriteWholeFile(const QString& path, const BlockSource& fill) {
 
     // A replacing that fails (the target in use, a mount point) removes the temporary file and
     // leaves the target as it was.
-    errno = 0;
+    ClearSystemError();
     if (!file.commit()) {
-        const int systemError = errno;
+        const int systemError = LastSystemErrorNumber();
         return Failure(SaveOutcome::Step::Close, systemError, file, path);
     }
     return SaveOutcome();

@@ -11,7 +11,7 @@
 struct SaveOutcome {
     enum class Step { None, Open, Write, Close };
     Step failed = Step::None;
-    int number = 0;      // the system's error number (errno) of the failed step
+    int number = 0;      // the system's error number of the failed step (GetLastError on Windows)
     QString description; // and its text
     bool Ok() const { return failed == Step::None; }
 };

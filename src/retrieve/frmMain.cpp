@@ -8,6 +8,7 @@
 #include "RetrieveText.h"
 #include "RichTextBox.h"
 #include "SaveFile.h"
+#include "SavedFolder.h"
 #include "TextHelpers.h"
 #include "Twips.h"
 #include "clsReg.h"
@@ -15,6 +16,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QEventLoop>
 #include <QLabel>
 #include <QShowEvent>
@@ -38,9 +40,6 @@ constexpr float HeaderWaitValue = 0.1f;
 constexpr int SaveIndex = 5;
 constexpr int ExitIndex = 6;
 
-const QString SettingsKey = QStringLiteral("Software\\ZORV-RZT");
-const QString FolderValue = QStringLiteral("DIR");
-constexpr qint32 StringValue = 1;
 
 struct ButtonPlace {
     int index;
@@ -302,7 +301,7 @@ void frmMain::SaveCommand() {
         return;
     }
     if (!link_.Reg) link_.Reg = std::make_unique<clsReg>();
-    const QString folder = link_.Reg->ReadRegistry(clsReg::LocalMachine, SettingsKey, FolderValue);
+    const QString folder = ReadSavedFolder(*link_.Reg);
 
     Dialogs::SaveRequest request;
     request.title = QStringLiteral("Save to Text File");
@@ -314,10 +313,11 @@ void frmMain::SaveCommand() {
     const QString path = dialogs_.SaveFileName(this, request);
     if (link_.Ending() || path.isEmpty()) return;
 
-    SaveData(path);
+    // The dialog answers with "/" on every platform; the user reads the path, in the messages
+    // and later in the registry, with the system's own separators.
+    SaveData(QDir::toNativeSeparators(path));
     // Remembered whatever the outcome: the user chose that folder.
-    link_.Reg->WriteRegistry(clsReg::LocalMachine, SettingsKey, FolderValue, StringValue,
-                             GetFolderPath(path));
+    RememberSavedFolder(*link_.Reg, path);
 }
 
 void frmMain::SaveData(const QString& path) {

@@ -126,11 +126,11 @@ QString IniRegStore::ReadRegistry(quint32 group, const QString& section, const Q
                                                     true));
 }
 
-void IniRegStore::WriteRegistry(quint32 group, const QString& section, const QString& key,
+bool IniRegStore::WriteRegistry(quint32 group, const QString& section, const QString& key,
                                 qint32 valType, const QString& value) {
-    if (key.isEmpty()) return;
+    if (key.isEmpty()) return false;
     QSettings settings(filePath_, QSettings::IniFormat);
-    if (!EnterKey(settings, group, section, true)) return;
+    if (!EnterKey(settings, group, section, true)) return false;
     Value stored;
     if (valType == regtext::kRegDword) {
         const std::int32_t number = regtext::DwordFromText(value.toLocal8Bit().toStdString());
@@ -148,6 +148,7 @@ void IniRegStore::WriteRegistry(quint32 group, const QString& section, const QSt
     if (name.isEmpty()) name = key;
     settings.setValue(name, EncodeValue(stored));
     settings.sync();
+    return settings.status() == QSettings::NoError;
 }
 
 QString IniRegStore::ReadRegistryGetSubkey(quint32 group, const QString& section, qint32 idx) {

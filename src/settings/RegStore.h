@@ -14,7 +14,8 @@ class RegStore {
 public:
     virtual ~RegStore() = default;
     virtual QString ReadRegistry(quint32 group, const QString& section, const QString& key) = 0;
-    virtual void WriteRegistry(quint32 group, const QString& section, const QString& key,
+    // True when the store took the value (a refused write, e.g. for want of rights, is false).
+    virtual bool WriteRegistry(quint32 group, const QString& section, const QString& key,
                                qint32 valType, const QString& value) = 0;
     virtual QString ReadRegistryGetSubkey(quint32 group, const QString& section, qint32 idx) = 0;
     virtual RegValueEntry ReadRegistryGetAll(quint32 group, const QString& section, qint32 idx) = 0;

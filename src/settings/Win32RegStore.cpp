@@ -20,9 +20,9 @@ QString Win32RegStore::ReadRegistry(quint32 group, const QString& section, const
     return FromAnsi(registry_.ReadRegistry(group, Ansi(section), Ansi(key)));
 }
 
-void Win32RegStore::WriteRegistry(quint32 group, const QString& section, const QString& key,
+bool Win32RegStore::WriteRegistry(quint32 group, const QString& section, const QString& key,
                                   qint32 valType, const QString& value) {
-    registry_.WriteRegistry(group, Ansi(section), Ansi(key), valType, Ansi(value));
+    return registry_.WriteRegistry(group, Ansi(section), Ansi(key), valType, Ansi(value));
 }
 
 QString Win32RegStore::ReadRegistryGetSubkey(quint32 group, const QString& section, qint32 idx) {

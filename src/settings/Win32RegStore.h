@@ -8,7 +8,7 @@
 class Win32RegStore : public RegStore {
 public:
     QString ReadRegistry(quint32 group, const QString& section, const QString& key) override;
-    void WriteRegistry(quint32 group, const QString& section, const QString& key, qint32 valType,
+    bool WriteRegistry(quint32 group, const QString& section, const QString& key, qint32 valType,
                        const QString& value) override;
     QString ReadRegistryGetSubkey(quint32 group, const QString& section, qint32 idx) override;
     RegValueEntry ReadRegistryGetAll(quint32 group, const QString& section, qint32 idx) override;

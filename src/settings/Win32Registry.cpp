@@ -80,28 +80,31 @@ std::string Win32Registry::ReadRegistry(std::uint32_t group, const std::string& 
     }
 }
 
-void Win32Registry::WriteRegistry(std::uint32_t group, const std::string& section,
+bool Win32Registry::WriteRegistry(std::uint32_t group, const std::string& section,
                                   const std::string& key, std::int32_t valType,
                                   const std::string& value) const noexcept {
     try {
         OpenedKey opened;
         if (!opened.Opened(RegCreateKeyA(RootKey(group), section.c_str(), opened.Receive())))
-            return;
+            return false;
+        LSTATUS status;
         if (valType == regtext::kRegDword) {
             const auto number = static_cast<std::uint32_t>(regtext::DwordFromText(value));
             const BYTE data[4] = {static_cast<BYTE>(number), static_cast<BYTE>(number >> 8),
                                   static_cast<BYTE>(number >> 16), static_cast<BYTE>(number >> 24)};
-            RegSetValueExA(opened.Get(), key.c_str(), 0, REG_DWORD, data,
-                           static_cast<DWORD>(sizeof data));
+            status = RegSetValueExA(opened.Get(), key.c_str(), 0, REG_DWORD, data,
+                                    static_cast<DWORD>(sizeof data));
         } else {
             // The count is of the bytes actually handed over, so text whose characters take more
             // than one byte in the code page, and type 1's closing NUL, are stored whole.
             const std::string data = regtext::StringData(valType, value);
-            RegSetValueExA(opened.Get(), key.c_str(), 0, REG_SZ, Bytes(data),
-                           static_cast<DWORD>(data.size()));
+            status = RegSetValueExA(opened.Get(), key.c_str(), 0, REG_SZ, Bytes(data),
+                                    static_cast<DWORD>(data.size()));
         }
         RegFlushKey(opened.Get());
+        return status == ERROR_SUCCESS;
     } catch (...) {
+        return false;
     }
 }
 

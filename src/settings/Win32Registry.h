@@ -26,8 +26,9 @@ public:
                              const std::string& key) const noexcept;
 
     // Creates every missing level of `section`. valType 4 stores `value` as a DWORD, 1 as a
-    // string with its NUL, anything else as a string without one. Failures are ignored.
-    void WriteRegistry(std::uint32_t group, const std::string& section, const std::string& key,
+    // string with its NUL, anything else as a string without one. False when the key or the
+    // value could not be written.
+    bool WriteRegistry(std::uint32_t group, const std::string& section, const std::string& key,
                        std::int32_t valType, const std::string& value) const noexcept;
 
     // The name of the subkey at `idx`, or "Not Found".

@@ -27,9 +27,9 @@ QString clsReg::ReadRegistry(quint32 Group, const QString& Section, const QStrin
     return store_->ReadRegistry(Group, Section, Key);
 }
 
-void clsReg::WriteRegistry(quint32 Group, const QString& Section, const QString& Key,
+bool clsReg::WriteRegistry(quint32 Group, const QString& Section, const QString& Key,
                            qint32 ValType, const QString& Value) {
-    store_->WriteRegistry(Group, Section, Key, ValType, Value);
+    return store_->WriteRegistry(Group, Section, Key, ValType, Value);
 }
 
 QString clsReg::ReadRegistryGetSubkey(quint32 Group, const QString& Section, const qint32& Idx) {

@@ -1,7 +1,7 @@
 #pragma once
 // The program's one way into the settings store. Every operation opens what it needs,
 // does its work and closes it again; nothing is cached between calls and no failure
-// ever reaches the caller: reads answer empty text or "Not Found".
+// ever stops the caller: reads answer empty text or "Not Found", writes say whether they took.
 
 #include "RegStore.h"
 
@@ -25,7 +25,8 @@ public:
     clsReg& operator=(const clsReg&) = delete;
 
     QString ReadRegistry(quint32 Group, const QString& Section, const QString& Key);
-    void WriteRegistry(quint32 Group, const QString& Section, const QString& Key, qint32 ValType,
+    // True when the store took the value; callers that need not know may ignore it.
+    bool WriteRegistry(quint32 Group, const QString& Section, const QString& Key, qint32 ValType,
                        const QString& Value);
     QString ReadRegistryGetSubkey(quint32 Group, const QString& Section, const qint32& Idx);
     // Three elements: the type code (int), the value's name, its data as text
