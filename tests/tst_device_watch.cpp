@@ -1,0 +1,111 @@
+// The search lists the serial ports again only when the system reports a change of the serial
+// devices, and every few seconds regardless. The mocked-udev cases need the umockdev preload
+// (ctest runs them under umockdev-wrapper).
+
+#include "DeviceWatch.h"
+#include "MockSerial.h"
+#include "TestDialogs.h"
+#include "modMain.h"
+#include "search/frmFind.h"
+
+#include <QLabel>
+#include <QtTest>
+
+namespace {
+
+class CountingSource : public PortSource {
+public:
+    QStringList Candidates() override {
+        ++asked;
+        return answer;
+    }
+    QStringList answer;
+    int asked = 0;
+};
+
+class ScriptedWatch : public DeviceChangeWatch {
+public:
+    explicit ScriptedWatch(bool& changed) : changed_(changed) {}
+    bool TakeChange() override { return std::exchange(changed_, false); }
+
+private:
+    bool& changed_;
+};
+
+bool UnderMockedUdev() {
+    return qEnvironmentVariable("LD_PRELOAD").contains(QStringLiteral("umockdev"));
+}
+
+} // namespace
+
+class TstDeviceWatch : public QObject {
+    Q_OBJECT
+private slots:
+    void asksAgainOnlyOnAChangeOrAfterTheRefresh();
+    void mockedConvertersComeAndGo();
+    void searchFindsAConverterAtTheNextTick();
+};
+
+void TstDeviceWatch::asksAgainOnlyOnAChangeOrAfterTheRefresh() {
+    auto inner = std::make_unique<CountingSource>();
+    CountingSource& counted = *inner;
+    bool changed = false;
+    counted.answer = {QStringLiteral("/dev/ttyUSB0")};
+    WatchedPortSource source(std::move(inner), std::make_unique<ScriptedWatch>(changed), 400);
+
+    QCOMPARE(source.Candidates(), counted.answer); // the first call always asks
+    counted.answer = {QStringLiteral("/dev/ttyUSB1")};
+    for (int i = 0; i < 5; ++i) QCOMPARE(source.Candidates(), QStringList{"/dev/ttyUSB0"});
+    QCOMPARE(counted.asked, 1);
+
+    changed = true;
+    QCOMPARE(source.Candidates(), QStringList{"/dev/ttyUSB1"});
+    QCOMPARE(counted.asked, 2);
+
+    // No notification: the answer is used at most for the refresh time.
+    counted.answer.clear();
+    QTRY_COMPARE_WITH_TIMEOUT(source.Candidates(), QStringList(), 5000);
+    QCOMPARE(counted.asked, 3);
+}
+
+void TstDeviceWatch::mockedConvertersComeAndGo() {
+    if (!UnderMockedUdev()) QSKIP("needs the umockdev preload (umockdev-wrapper)");
+    MockSerial mock;
+    WatchedPortSource source(std::make_unique<FtdiSerialPortSource>(), MakeSerialDeviceWatch());
+    QCOMPARE(source.Candidates(), QStringList());
+    const int idle = source.Scans();
+    for (int i = 0; i < 4; ++i) source.Candidates();
+    QCOMPARE(source.Scans(), idle); // nothing changed, nothing listed
+
+    // Well within the refresh time: only the notification can bring them in.
+    const int bound = WatchedPortSource::kRefreshMs / 2;
+    mock.Add(QStringLiteral("ttyUSB1"), QStringLiteral("1a86"), QStringLiteral("7523"));
+    const QString ftdi = mock.Add(QStringLiteral("ttyUSB0"), QStringLiteral("0403"));
+    QTRY_COMPARE_WITH_TIMEOUT(source.Candidates(), QStringList{"/dev/ttyUSB0"}, bound);
+
+    mock.Remove(ftdi);
+    QTRY_COMPARE_WITH_TIMEOUT(source.Candidates(), QStringList(), bound);
+}
+
+void TstDeviceWatch::searchFindsAConverterAtTheNextTick() {
+    if (!UnderMockedUdev()) QSKIP("needs the umockdev preload (umockdev-wrapper)");
+    MockSerial mock;
+    modMain link;
+    TestDialogs dialogs;
+    frmFind find(link, dialogs);
+    QVERIFY(find.Load(nullptr)); // the platform's own candidate source
+    QTest::qWait(600);           // a few empty ticks
+    QVERIFY(find.lblPort->text().isEmpty());
+
+    mock.Add(QStringLiteral("ttyUSB0"), QStringLiteral("0403"));
+    QElapsedTimer clock;
+    clock.start();
+    QTRY_COMPARE_WITH_TIMEOUT(find.lblPort->text(), QStringLiteral("/dev/ttyUSB0"),
+                              WatchedPortSource::kRefreshMs / 2);
+    // One tick apart, with room for a loaded machine, and not the periodic refresh.
+    QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+    link.EndProgram();
+}
+
+QTEST_MAIN(TstDeviceWatch)
+#include "tst_device_watch.moc"
