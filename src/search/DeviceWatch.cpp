@@ -1,19 +1,22 @@
 #include "DeviceWatch.h"
 
 #ifdef RZT_WITH_LIBUDEV
+#include <QByteArray>
 #include <QSocketNotifier>
+#include <cerrno>
+#include <dirent.h>
 #include <libudev.h>
+#include <sys/stat.h>
 #endif
 
 WatchedPortSource::WatchedPortSource(std::unique_ptr<PortSource> inner,
-                                     std::unique_ptr<DeviceChangeWatch> watch, int refreshMs)
-    : inner_(std::move(inner)), watch_(std::move(watch)), refreshMs_(refreshMs) {}
+                                     std::unique_ptr<DeviceChangeWatch> watch)
+    : inner_(std::move(inner)), watch_(std::move(watch)) {}
 
 QStringList WatchedPortSource::Candidates() {
-    // Every call takes the notification, so one that arrives during a scan asks again next time.
-    const bool changed = watch_->TakeChange();
-    if (changed || !sinceScan_.isValid() || sinceScan_.hasExpired(refreshMs_)) {
-        sinceScan_.start();
+    // The change is taken before listing, so one that comes during the listing asks again.
+    if (watch_->TakeChange() || !listed_) {
+        listed_ = true;
         ++scans_;
         last_ = inner_->Candidates();
     }
@@ -33,6 +36,8 @@ public:
 class UdevTtyWatch : public DeviceChangeWatch {
 public:
     UdevTtyWatch() {
+        // Without the monitor the look at the device names still sees every change, a little
+        // later.
         udev_ = udev_new();
         if (!udev_) return;
         monitor_ = udev_monitor_new_from_netlink(udev_, "udev");
@@ -54,18 +59,46 @@ public:
     }
 
     bool TakeChange() override {
-        if (!notifier_) return true;
         // Anything still queued counts, also when the event loop has not run since it came.
-        Drain();
+        if (notifier_) Drain();
+        // An event can be lost (a full queue, no udev daemon), so what it would have changed is
+        // looked at too.
+        QByteArray now;
+        if (!Fingerprint(now)) {
+            changed_ = true; // can't tell
+        } else if (now != fingerprint_) {
+            fingerprint_ = now;
+            changed_ = true;
+        }
         const bool changed = changed_;
         changed_ = false;
         return changed;
     }
 
 private:
+    // The names of the tty devices and the time udev last changed its database; false when
+    // the names can't be read.
+    static bool Fingerprint(QByteArray& out) {
+        DIR* dir = opendir("/sys/class/tty");
+        if (dir) {
+            while (const dirent* entry = readdir(dir)) {
+                out += entry->d_name;
+                out += '/';
+            }
+            closedir(dir);
+        } else if (errno != ENOENT) { // no tty device at all is an answer
+            return false;
+        }
+        struct stat database {};
+        if (stat("/run/udev/data", &database) == 0) {
+            out += QByteArray::number(static_cast<qlonglong>(database.st_mtim.tv_sec)) + '.' +
+                   QByteArray::number(static_cast<qlonglong>(database.st_mtim.tv_nsec));
+        }
+        return true;
+    }
+
     void Drain() {
-        // The descriptor is non-blocking: this ends when the queue is empty. Events lost to a
-        // full queue are covered by the periodic scan.
+        // The descriptor is non-blocking: this ends when the queue is empty.
         while (udev_device* device = udev_monitor_receive_device(monitor_)) {
             udev_device_unref(device);
             changed_ = true;
@@ -75,7 +108,8 @@ private:
     udev* udev_ = nullptr;
     udev_monitor* monitor_ = nullptr;
     std::unique_ptr<QSocketNotifier> notifier_;
-    bool changed_ = true; // the first call scans
+    QByteArray fingerprint_;
+    bool changed_ = true; // the first call lists
 };
 #endif
 
