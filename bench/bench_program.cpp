@@ -1,0 +1,402 @@
+// What the real program costs while it waits, measured from outside as a user runs it: the
+// rzt binary started with no options on an X server of its own (Xvfb, the xcb platform), its
+// CPU time read from /proc/<pid>/stat. States: watching with the machine's own serial devices;
+// watching inside a mocked udev with none and with 200 tty devices; identifying an FTDI
+// converter whose device stays silent; connected with link checks answered; back to watching
+// after the link was lost. The converter is a mocked udev device whose node is relayed to the
+// simulated device. Also the time from start to the search window being mapped.
+//
+// With a second binary (the program as it was before a change) both are run in turn, and the
+// table gives before, after and their ratio. Asserts nothing.
+//
+//   bench_program [seconds-per-state] [before-binary]   (default 30; RZT_BENCH_BEFORE also
+//                                                         names the before-binary)
+
+#include "MockSerial.h"
+#include "SimDevice.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QSocketNotifier>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <map>
+#include <unistd.h>
+#include <vector>
+#include <xcb/xcb.h>
+
+namespace {
+
+void Wait(int msecs) {
+    QEventLoop loop;
+    QTimer::singleShot(msecs, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool WaitFor(const std::function<bool()>& condition, int msecs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > msecs) return false;
+        Wait(20);
+    }
+    return true;
+}
+
+// Seconds of CPU (user + system, every thread) the process has used.
+double CpuSeconds(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) return -1;
+    const QByteArray line = stat.readAll();
+    // The command name may hold blanks; the fields after it are fixed.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13) return -1;
+    const double ticks = fields[11].toDouble() + fields[12].toDouble(); // utime, stime
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+QByteArray LoadAverage() {
+    QFile f(QStringLiteral("/proc/loadavg"));
+    return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray("?");
+}
+
+// Top-level windows being mapped on the X server, with their titles.
+class MapWatch {
+public:
+    explicit MapWatch(const QByteArray& display) {
+        connection_ = xcb_connect(display.constData(), nullptr);
+        if (xcb_connection_has_error(connection_)) return;
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
+        const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        xcb_change_window_attributes(connection_, screen->root, XCB_CW_EVENT_MASK, &mask);
+        xcb_flush(connection_);
+        ok_ = true;
+    }
+    ~MapWatch() { xcb_disconnect(connection_); }
+    bool Ok() const { return ok_; }
+
+    // Waits for a window whose title contains `title` to be mapped; the time it took in
+    // seconds, or -1. The event loop runs meanwhile (the relay to the device works in it).
+    double WaitMapped(const QByteArray& title, int timeoutMs) {
+        QElapsedTimer clock;
+        clock.start();
+        QSocketNotifier readable(xcb_get_file_descriptor(connection_), QSocketNotifier::Read);
+        while (clock.elapsed() < timeoutMs) {
+            while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+                const bool mapped = (event->response_type & 0x7f) == XCB_MAP_NOTIFY;
+                const xcb_window_t window =
+                    mapped ? reinterpret_cast<xcb_map_notify_event_t*>(event)->window : 0;
+                free(event);
+                if (!mapped) continue;
+                const QByteArray seen = Title(window);
+                if (qEnvironmentVariableIsSet("RZT_BENCH_VERBOSE"))
+                    std::printf("  [mapped after %.3f s: \"%s\"]\n", clock.nsecsElapsed() / 1e9,
+                                seen.constData());
+                if (seen.contains(title)) return clock.nsecsElapsed() / 1e9;
+            }
+            QEventLoop loop;
+            QObject::connect(&readable, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+            QTimer::singleShot(static_cast<int>(std::max<qint64>(1, timeoutMs - clock.elapsed())),
+                               &loop, &QEventLoop::quit);
+            loop.exec();
+        }
+        return -1;
+    }
+
+private:
+    QByteArray Title(xcb_window_t window) {
+        const xcb_get_property_cookie_t cookie = xcb_get_property(
+            connection_, 0, window, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, 256);
+        xcb_get_property_reply_t* reply = xcb_get_property_reply(connection_, cookie, nullptr);
+        if (!reply) return {};
+        const QByteArray title(static_cast<const char*>(xcb_get_property_value(reply)),
+                               xcb_get_property_value_length(reply));
+        free(reply);
+        return title;
+    }
+
+    xcb_connection_t* connection_ = nullptr;
+    bool ok_ = false;
+};
+
+// Copies bytes both ways between a mocked node's far end and the simulated device's port.
+class Relay {
+public:
+    Relay(int a, int b) : a_(a), b_(b) {
+        fcntl(a_, F_SETFL, fcntl(a_, F_GETFL) | O_NONBLOCK);
+        fcntl(b_, F_SETFL, fcntl(b_, F_GETFL) | O_NONBLOCK);
+        ra_ = new QSocketNotifier(a_, QSocketNotifier::Read);
+        rb_ = new QSocketNotifier(b_, QSocketNotifier::Read);
+        QObject::connect(ra_, &QSocketNotifier::activated, [this] { Copy(a_, b_, ra_); });
+        QObject::connect(rb_, &QSocketNotifier::activated, [this] { Copy(b_, a_, rb_); });
+    }
+    ~Relay() {
+        delete ra_;
+        delete rb_;
+    }
+
+private:
+    static void Copy(int from, int to, QSocketNotifier* notifier) {
+        char buffer[4096];
+        const ssize_t n = read(from, buffer, sizeof buffer);
+        if (n > 0) {
+            if (qEnvironmentVariableIsSet("RZT_BENCH_VERBOSE"))
+                std::printf("  [relay %d -> %d: %zd bytes]\n", from, to, n);
+            if (write(to, buffer, static_cast<size_t>(n)) < 0) { /* the far end is gone */ }
+        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            if (qEnvironmentVariableIsSet("RZT_BENCH_VERBOSE"))
+                std::printf("  [relay %d -> %d: ends, %s]\n", from, to, n == 0 ? "end of file" : std::strerror(errno));
+            notifier->setEnabled(false); // hung up: nothing more comes from this side
+        }
+    }
+    int a_, b_;
+    QSocketNotifier* ra_;
+    QSocketNotifier* rb_;
+};
+
+struct Row {
+    QString state;
+    double percent = -1;
+};
+
+class Run {
+public:
+    Run(QString binary, QByteArray display, double seconds)
+        : binary_(std::move(binary)), display_(std::move(display)), seconds_(seconds) {}
+
+    std::vector<Row> rows;
+    std::vector<double> startups;
+
+    void All() {
+        StartUps();
+        Watching();
+        WatchingMocked(0);
+        WatchingMocked(200);
+        Device();
+    }
+
+private:
+    QProcessEnvironment BaseEnvironment() {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("UMOCKDEV_DIR"));
+        env.remove(QStringLiteral("LD_PRELOAD"));
+        env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display_));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        // A home of its own: no settings, lock or runtime files shared with anything else.
+        env.insert(QStringLiteral("HOME"), home_.path());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home_.path() + QStringLiteral("/config"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home_.path());
+        env.insert(QStringLiteral("TMPDIR"), home_.path());
+        return env;
+    }
+
+    // Starts the program and waits for its search window; the seconds that took, or -1.
+    double Start(QProcess& program, const QProcessEnvironment& env, MapWatch& maps) {
+        program.setProcessEnvironment(env);
+        program.setProgram(binary_);
+        program.setProcessChannelMode(QProcessEnvironment::systemEnvironment().contains(
+                                          QStringLiteral("RZT_BENCH_VERBOSE"))
+                                          ? QProcess::ForwardedChannels
+                                          : QProcess::ForwardedErrorChannel);
+        QElapsedTimer clock;
+        clock.start();
+        program.start();
+        if (!program.waitForStarted(5000)) return -1;
+        const double mapped = maps.WaitMapped("Device Search", 10000);
+        return mapped < 0 ? -1 : clock.nsecsElapsed() / 1e9;
+    }
+
+    static void Stop(QProcess& program) {
+        program.terminate();
+        if (!program.waitForFinished(5000)) program.kill();
+        program.waitForFinished(2000);
+    }
+
+    void Measure(const QString& state, QProcess& program) {
+        Wait(2000); // start-up work and the first ticks are done
+        const double before = CpuSeconds(program.processId());
+        QElapsedTimer clock;
+        clock.start();
+        Wait(static_cast<int>(seconds_ * 1000));
+        const double used = CpuSeconds(program.processId()) - before;
+        const double percent = before < 0 || program.state() != QProcess::Running
+                                   ? -1
+                                   : 100.0 * used / (clock.nsecsElapsed() / 1e9);
+        std::printf("  %-44s %7.3f %% of one core   (load %s)\n", qPrintable(state), percent,
+                    LoadAverage().constData());
+        std::fflush(stdout);
+        rows.push_back({state, percent});
+    }
+
+    void StartUps() {
+        MapWatch maps(display_);
+        for (int i = 0; i < 5; ++i) {
+            QProcess program;
+            startups.push_back(Start(program, BaseEnvironment(), maps));
+            Stop(program);
+        }
+    }
+
+    void Watching() {
+        MapWatch maps(display_);
+        QProcess program;
+        if (Start(program, BaseEnvironment(), maps) < 0) std::printf("  (no search window)\n");
+        Measure(QStringLiteral("watching, no device (this machine's ttys)"), program);
+        Stop(program);
+    }
+
+    void WatchingMocked(int ttys) {
+        MockSerial mock;
+        for (int i = 0; i < ttys; ++i)
+            mock.Add(QStringLiteral("ttyUSB%1").arg(i), QStringLiteral("1a86"), QStringLiteral("7523"));
+        MapWatch maps(display_);
+        QProcess program;
+        if (Start(program, mock.Environment(BaseEnvironment()), maps) < 0)
+            std::printf("  (no search window)\n");
+        Measure(QStringLiteral("watching, mocked udev, %1 other ttys").arg(ttys), program);
+        Stop(program);
+    }
+
+    void Device() {
+        MockSerial mock;
+        MapWatch maps(display_);
+        QProcess program;
+        if (Start(program, mock.Environment(BaseEnvironment()), maps) < 0)
+            std::printf("  (no search window)\n");
+        Wait(1000);
+
+        SimConfig config;
+        config.probesBeforeAnswer = 1 << 30; // silent until told otherwise
+        SimDevice sim(config);
+        QString error;
+        if (!sim.plug(&error)) {
+            std::printf("  cannot start the simulated device: %s\n", qPrintable(error));
+            return;
+        }
+        const int simFd = open(sim.portName().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+        const QString sys = mock.Add(QStringLiteral("ttyUSB0"), QStringLiteral("0403"));
+        // A pseudo-terminal's far end reads as an error while nobody has its node open; held
+        // open here as well, it simply waits for the program.
+        const QString node = QFile::symLinkTarget(qEnvironmentVariable("UMOCKDEV_DIR") +
+                                                  QStringLiteral("/dev/ttyUSB0"));
+        const int keepOpen = open(node.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+        Relay relay(mock.MasterFd(QStringLiteral("ttyUSB0")), simFd);
+        if (qEnvironmentVariableIsSet("RZT_BENCH_VERBOSE")) {
+            std::printf("  [node's far end %d, simulator %s as %d]\n", mock.MasterFd(QStringLiteral("ttyUSB0")),
+                        qPrintable(sim.portName()), simFd);
+            std::system(("ls -la " + qgetenv("UMOCKDEV_DIR") + "/dev").constData());
+        }
+        if (!WaitFor([&] { return sim.receivedBytes().contains('?'); }, 5000))
+            std::printf("  (the converter was not opened and probed)\n");
+        Measure(QStringLiteral("identifying (FTDI converter, device silent)"), program);
+
+        config.probesBeforeAnswer = 0;
+        sim.setConfig(config);
+        if (maps.WaitMapped("ZORV - RZT Software", 10000) < 0)
+            std::printf("  (no retrieval window)\n");
+        Measure(QStringLiteral("connected (link checks answered)"), program);
+
+        // The cable is pulled: the node goes and the device falls silent.
+        sim.switchOff();
+        mock.Remove(sys);
+        if (maps.WaitMapped("Device Search", 15000) < 0) std::printf("  (no search window)\n");
+        Measure(QStringLiteral("watching after a lost link"), program);
+        Stop(program);
+        close(simFd);
+        if (keepOpen >= 0) close(keepOpen);
+    }
+
+    QString binary_;
+    QByteArray display_;
+    double seconds_;
+    QTemporaryDir home_;
+};
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? -1 : v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    // The mocked udev announces its devices through libudev, which must see the mocked tree
+    // in this process too: run under the umockdev preload (without a testbed it changes
+    // nothing).
+    if (!qEnvironmentVariable("LD_PRELOAD").contains(QStringLiteral("umockdev"))) {
+        const QByteArray preload = qgetenv("LD_PRELOAD");
+        qputenv("LD_PRELOAD", "libumockdev-preload.so.0" + (preload.isEmpty() ? QByteArray() : ":" + preload));
+        execv("/proc/self/exe", argv);
+        std::perror("cannot run under the umockdev preload");
+        return 1;
+    }
+    QCoreApplication app(argc, argv);
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 30.0;
+    QString before = argc > 2 ? QString::fromLocal8Bit(argv[2])
+                              : qEnvironmentVariable("RZT_BENCH_BEFORE");
+
+    // An X server of its own, so nothing else draws on it.
+    QProcess xvfb;
+    xvfb.setProgram(QStringLiteral("Xvfb"));
+    xvfb.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                       QStringLiteral("0"), QStringLiteral("1024x768x24"),
+                       QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    xvfb.start();
+    if (!xvfb.waitForReadyRead(10000)) {
+        std::fprintf(stderr, "cannot start Xvfb\n");
+        return 1;
+    }
+    const QByteArray display = ":" + xvfb.readLine().trimmed();
+    if (!MapWatch(display).Ok()) {
+        std::fprintf(stderr, "cannot connect to Xvfb on %s\n", display.constData());
+        return 1;
+    }
+
+    std::printf("rzt from outside: Xvfb %s, xcb platform, %.0f s per state, %ld cores, "
+                "/sys/class/tty has %lld entries\n",
+                display.constData(), seconds, sysconf(_SC_NPROCESSORS_ONLN),
+                static_cast<long long>(QDir(QStringLiteral("/sys/class/tty"))
+                                           .entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
+                                           .size()));
+    std::vector<std::pair<QString, Run*>> runs;
+    Run after(QStringLiteral(RZT_BINARY), display, seconds);
+    std::unique_ptr<Run> old;
+    if (!before.isEmpty()) {
+        old = std::make_unique<Run>(before, display, seconds);
+        std::printf("before: %s\n", qPrintable(before));
+        old->All();
+    }
+    std::printf("after: %s\n", RZT_BINARY);
+    after.All();
+
+    std::printf("\n| state | before %% | after %% | before/after |\n|---|---:|---:|---:|\n");
+    for (std::size_t i = 0; i < after.rows.size(); ++i) {
+        const double a = after.rows[i].percent;
+        const double b = old && i < old->rows.size() ? old->rows[i].percent : -1;
+        std::printf("| %s | %s | %.3f | %s |\n", qPrintable(after.rows[i].state),
+                    b < 0 ? "-" : qPrintable(QString::number(b, 'f', 3)), a,
+                    b < 0 || a <= 0 ? "-" : qPrintable(QString::number(b / a, 'f', 1)));
+    }
+    const double sa = Median(after.startups);
+    const double sb = old ? Median(old->startups) : -1;
+    std::printf("| start to search window mapped, s (median of 5) | %s | %.3f | %s |\n",
+                sb < 0 ? "-" : qPrintable(QString::number(sb, 'f', 3)), sa,
+                sb < 0 || sa <= 0 ? "-" : qPrintable(QString::number(sb / sa, 'f', 1)));
+    std::printf("\nTargets: every state <= 0.5 %% of one core; 200 ttys within 0.1 points of "
+                "none; start-up < 0.3 s. Load at the end: %s\n", LoadAverage().constData());
+
+    xvfb.terminate();
+    xvfb.waitForFinished(3000);
+    return 0;
+}
