@@ -12,7 +12,7 @@
 //   bench_program [seconds-per-state] [before-binary]   (default 30; RZT_BENCH_BEFORE also
 //                                                         names the before-binary)
 
-#include "MockSerial.h"
+#include "UdevBed.h"
 #include "SimDevice.h"
 
 #include <QCoreApplication>
@@ -130,41 +130,6 @@ private:
     bool ok_ = false;
 };
 
-// Copies bytes both ways between a mocked node's far end and the simulated device's port.
-class Relay {
-public:
-    Relay(int a, int b) : a_(a), b_(b) {
-        fcntl(a_, F_SETFL, fcntl(a_, F_GETFL) | O_NONBLOCK);
-        fcntl(b_, F_SETFL, fcntl(b_, F_GETFL) | O_NONBLOCK);
-        ra_ = new QSocketNotifier(a_, QSocketNotifier::Read);
-        rb_ = new QSocketNotifier(b_, QSocketNotifier::Read);
-        QObject::connect(ra_, &QSocketNotifier::activated, [this] { Copy(a_, b_, ra_); });
-        QObject::connect(rb_, &QSocketNotifier::activated, [this] { Copy(b_, a_, rb_); });
-    }
-    ~Relay() {
-        delete ra_;
-        delete rb_;
-    }
-
-private:
-    static void Copy(int from, int to, QSocketNotifier* notifier) {
-        char buffer[4096];
-        const ssize_t n = read(from, buffer, sizeof buffer);
-        if (n > 0) {
-            if (qEnvironmentVariableIsSet("RZT_BENCH_VERBOSE"))
-                std::printf("  [relay %d -> %d: %zd bytes]\n", from, to, n);
-            if (write(to, buffer, static_cast<size_t>(n)) < 0) { /* the far end is gone */ }
-        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-            if (qEnvironmentVariableIsSet("RZT_BENCH_VERBOSE"))
-                std::printf("  [relay %d -> %d: ends, %s]\n", from, to, n == 0 ? "end of file" : std::strerror(errno));
-            notifier->setEnabled(false); // hung up: nothing more comes from this side
-        }
-    }
-    int a_, b_;
-    QSocketNotifier* ra_;
-    QSocketNotifier* rb_;
-};
-
 struct Row {
     QString state;
     double percent = -1;
@@ -256,24 +221,32 @@ private:
         Stop(program);
     }
 
+    // What a program needs to run inside the mocked udev.
+    QProcessEnvironment Mocked(const UdevBed& bed) {
+        QProcessEnvironment env = BaseEnvironment();
+        env.insert(QStringLiteral("UMOCKDEV_DIR"), bed.RootDir());
+        env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral("libumockdev-preload.so.0"));
+        return env;
+    }
+
     void WatchingMocked(int ttys) {
-        MockSerial mock;
+        UdevBed bed;
+        // Converters of another make, which the search passes over; never opened.
         for (int i = 0; i < ttys; ++i)
-            mock.Add(QStringLiteral("ttyUSB%1").arg(i), QStringLiteral("1a86"), QStringLiteral("7523"));
+            bed.Plug(QStringLiteral("ttyUSB%1").arg(100 + i), QStringLiteral("/dev/null"), UdevBed::Ch340);
         MapWatch maps(display_);
         QProcess program;
-        if (Start(program, mock.Environment(BaseEnvironment()), maps) < 0)
+        if (Start(program, Mocked(bed), maps) < 0)
             std::printf("  (no search window)\n");
         Measure(QStringLiteral("watching, mocked udev, %1 other ttys").arg(ttys), program);
         Stop(program);
     }
 
     void Device() {
-        MockSerial mock;
+        UdevBed bed;
         MapWatch maps(display_);
         QProcess program;
-        if (Start(program, mock.Environment(BaseEnvironment()), maps) < 0)
-            std::printf("  (no search window)\n");
+        if (Start(program, Mocked(bed), maps) < 0) std::printf("  (no search window)\n");
         Wait(1000);
 
         SimConfig config;
@@ -284,37 +257,27 @@ private:
             std::printf("  cannot start the simulated device: %s\n", qPrintable(error));
             return;
         }
-        const int simFd = open(sim.portName().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
-        const QString sys = mock.Add(QStringLiteral("ttyUSB0"), QStringLiteral("0403"));
-        // A pseudo-terminal's far end reads as an error while nobody has its node open; held
-        // open here as well, it simply waits for the program.
-        const QString node = QFile::symLinkTarget(qEnvironmentVariable("UMOCKDEV_DIR") +
-                                                  QStringLiteral("/dev/ttyUSB0"));
-        const int keepOpen = open(node.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
-        Relay relay(mock.MasterFd(QStringLiteral("ttyUSB0")), simFd);
-        if (qEnvironmentVariableIsSet("RZT_BENCH_VERBOSE")) {
-            std::printf("  [node's far end %d, simulator %s as %d]\n", mock.MasterFd(QStringLiteral("ttyUSB0")),
-                        qPrintable(sim.portName()), simFd);
-            std::system(("ls -la " + qgetenv("UMOCKDEV_DIR") + "/dev").constData());
-        }
+        const QString name = UdevBed::FreeName(0);
+        bed.Plug(name, sim.portName());
         if (!WaitFor([&] { return sim.receivedBytes().contains('?'); }, 5000))
             std::printf("  (the converter was not opened and probed)\n");
         Measure(QStringLiteral("identifying (FTDI converter, device silent)"), program);
 
         config.probesBeforeAnswer = 0;
         sim.setConfig(config);
-        if (maps.WaitMapped("ZORV - RZT Software", 10000) < 0)
-            std::printf("  (no retrieval window)\n");
+        if (maps.WaitMapped("Retrive Data", 10000) < 0) std::printf("  (no retrieval window)\n");
+        Wait(1000);
+        sim.clearReceived();
         Measure(QStringLiteral("connected (link checks answered)"), program);
+        const qsizetype checks = sim.receivedBytes().count('?');
 
-        // The cable is pulled: the node goes and the device falls silent.
-        sim.switchOff();
-        mock.Remove(sys);
+        // The cable is pulled: the node goes and the line hangs up.
+        bed.Unplug(name);
+        sim.unplug();
         if (maps.WaitMapped("Device Search", 15000) < 0) std::printf("  (no search window)\n");
         Measure(QStringLiteral("watching after a lost link"), program);
+        std::printf("  (link checks answered while connected: %lld)\n", static_cast<long long>(checks));
         Stop(program);
-        close(simFd);
-        if (keepOpen >= 0) close(keepOpen);
     }
 
     QString binary_;

@@ -2,8 +2,9 @@
 // mocked-udev cases need the umockdev preload (ctest runs them under umockdev-wrapper).
 
 #include "DeviceWatch.h"
-#include "MockSerial.h"
+#include "SimDevice.h"
 #include "TestDialogs.h"
+#include "UdevBed.h"
 #include "modMain.h"
 #include "search/frmFind.h"
 
@@ -30,10 +31,6 @@ public:
 private:
     bool& changed_;
 };
-
-bool UnderMockedUdev() {
-    return qEnvironmentVariable("LD_PRELOAD").contains(QStringLiteral("umockdev"));
-}
 
 } // namespace
 
@@ -66,26 +63,35 @@ void TstDeviceWatch::asksAgainOnlyOnAChange() {
 }
 
 void TstDeviceWatch::mockedConvertersComeAndGo() {
-    if (!UnderMockedUdev()) QSKIP("needs the umockdev preload (umockdev-wrapper)");
-    MockSerial mock;
+    UdevBed bed;
+    if (!bed.Preloaded()) QSKIP("needs the umockdev preload (umockdev-wrapper)");
+    SimDevice sim;
+    QVERIFY(sim.plug());
     WatchedPortSource source(std::make_unique<FtdiSerialPortSource>(), MakeSerialDeviceWatch());
     QCOMPARE(source.Candidates(), QStringList());
     const int idle = source.Scans();
     for (int i = 0; i < 4; ++i) source.Candidates();
     QCOMPARE(source.Scans(), idle); // nothing changed, nothing listed
 
-    const int bound = 2000;
-    mock.Add(QStringLiteral("ttyUSB1"), QStringLiteral("1a86"), QStringLiteral("7523"));
-    const QString ftdi = mock.Add(QStringLiteral("ttyUSB0"), QStringLiteral("0403"));
-    QTRY_COMPARE_WITH_TIMEOUT(source.Candidates(), QStringList{"/dev/ttyUSB0"}, bound);
+    const QString ftdi = UdevBed::FreeName(0);
+    QVERIFY(bed.Plug(UdevBed::FreeName(1), sim.portName(), UdevBed::Ch340));
+    QVERIFY(bed.Plug(ftdi, sim.portName()));
+    QCOMPARE(source.Candidates(), QStringList{UdevBed::Node(ftdi)}); // at once, no waiting
 
-    mock.Remove(ftdi);
-    QTRY_COMPARE_WITH_TIMEOUT(source.Candidates(), QStringList(), bound);
+    bed.Unplug(ftdi);
+    QCOMPARE(source.Candidates(), QStringList());
+    const int after = source.Scans();
+    source.Candidates();
+    QCOMPARE(source.Scans(), after);
 }
 
 void TstDeviceWatch::searchFindsAConverterAtTheNextTick() {
-    if (!UnderMockedUdev()) QSKIP("needs the umockdev preload (umockdev-wrapper)");
-    MockSerial mock;
+    UdevBed bed;
+    if (!bed.Preloaded()) QSKIP("needs the umockdev preload (umockdev-wrapper)");
+    SimConfig silent;
+    silent.probesBeforeAnswer = 1 << 30;
+    SimDevice sim(silent);
+    QVERIFY(sim.plug());
     modMain link;
     TestDialogs dialogs;
     frmFind find(link, dialogs);
@@ -93,9 +99,10 @@ void TstDeviceWatch::searchFindsAConverterAtTheNextTick() {
     QTest::qWait(600);           // a few empty ticks
     QVERIFY(find.lblPort->text().isEmpty());
 
-    mock.Add(QStringLiteral("ttyUSB0"), QStringLiteral("0403"));
+    const QString name = UdevBed::FreeName(0);
+    QVERIFY(bed.Plug(name, sim.portName()));
     // The next tick, with room for a loaded machine.
-    QTRY_COMPARE_WITH_TIMEOUT(find.lblPort->text(), QStringLiteral("/dev/ttyUSB0"), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(find.lblPort->text(), UdevBed::Node(name), 1500);
     link.EndProgram();
 }
 

@@ -2,20 +2,13 @@
 // pseudo-terminal: port found, identification, "Device Found", hand-over, a lost device and
 // its return.
 
-#include "PortCandidates.h"
+#include "EndToEnd.h"
 #include "PushButton.h"
 #include "RichTextBox.h"
-#include "SimDevice.h"
-#include "TestDialogs.h"
-#include "modMain.h"
-#include "retrieve/frmMain.h"
-#include "search/frmFind.h"
-#include "TestSupport.h"
 
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -25,7 +18,7 @@ const QString Identity = QStringLiteral("RZT-3000 SN 004211  Version 2.05");
 
 } // namespace
 
-class TstHandOver : public QObject {
+class TstHandOver : public EndToEnd {
     Q_OBJECT
 private slots:
     void init();
@@ -37,34 +30,17 @@ private slots:
 
 private:
     void StartAndWaitForRetrieval();
-
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<SimDevice> sim_;
-    std::unique_ptr<modMain> link_;
-    std::unique_ptr<TestDialogs> dialogs_;
-    std::unique_ptr<frmFind> find_;
 };
 
 void TstHandOver::init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    qputenv("XDG_CONFIG_HOME", dir_->path().toUtf8());
     SimConfig config;
     config.probesBeforeAnswer = 3;
-    sim_ = std::make_unique<SimDevice>(config);
-    QString error;
-    QVERIFY2(sim_->plug(&error), qPrintable(error));
-    link_ = std::make_unique<modMain>();
-    dialogs_ = std::make_unique<TestDialogs>();
-    find_ = std::make_unique<frmFind>(*link_, *dialogs_);
-    find_->SetPortSource(std::make_unique<SimPortSource>(*sim_));
+    QVERIFY(SetUp(config));
+    MakeSearchWindow();
 }
 
 void TstHandOver::cleanup() {
-    find_.reset();
-    dialogs_.reset();
-    link_.reset();
-    sim_.reset();
-    dir_.reset();
+    TearDown();
 }
 
 void TstHandOver::StartAndWaitForRetrieval() {

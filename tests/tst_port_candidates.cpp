@@ -3,9 +3,11 @@
 #include "IniRegStore.h"
 #include "PortCandidates.h"
 #include "clsReg.h"
+#include "search/PortAccess.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cerrno>
 
 class TstPortCandidates : public QObject {
     Q_OBJECT
@@ -14,6 +16,9 @@ private slots:
     void portLabel();
     void ftdiRecordsInTheSettingsStore();
     void fixedPort();
+    void groupToJoin_data();
+    void groupToJoin();
+    void portsDeniedText();
 };
 
 void TstPortCandidates::portLabel_data() {
@@ -68,6 +73,43 @@ void TstPortCandidates::ftdiRecordsInTheSettingsStore() {
 void TstPortCandidates::fixedPort() {
     FixedPortSource source(QStringLiteral("/dev/ttyACM0"));
     QCOMPARE(source.Candidates(), QStringList{QStringLiteral("/dev/ttyACM0")});
+}
+
+void TstPortCandidates::groupToJoin_data() {
+    QTest::addColumn<bool>("deviceNode");
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<int>("accessError");
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<QString>("join");
+    QTest::newRow("refuses this user") << true << true << EACCES << "dialout" << "dialout";
+    QTest::newRow("refuses this user, another group") << true << true << EACCES << "uucp" << "uucp";
+    QTest::newRow("group without a name") << true << true << EACCES << "987" << "987";
+    // Allowed, so it refused because it is busy: in use, or locked by another program.
+    QTest::newRow("busy") << true << true << 0 << "dialout" << "";
+    QTest::newRow("read-only file system") << true << true << EROFS << "dialout" << "";
+    QTest::newRow("gone") << true << false << ENOENT << "" << "";
+    QTest::newRow("Windows COM port") << false << false << EACCES << "" << "";
+}
+
+void TstPortCandidates::groupToJoin() {
+    QFETCH(bool, deviceNode);
+    QFETCH(bool, exists);
+    QFETCH(int, accessError);
+    QFETCH(QString, group);
+    QFETCH(QString, join);
+    QCOMPARE(GroupToJoin(NodeAccess{deviceNode, exists, accessError, group}), join);
+}
+
+void TstPortCandidates::portsDeniedText() {
+    QCOMPARE(PortsDeniedText({QStringLiteral("/dev/ttyUSB0")}, {QStringLiteral("uucp")}),
+             QStringLiteral("\r\n\r\n/dev/ttyUSB0 was found but may not be opened by you. Add yourself "
+                            "to the 'uucp' group (sudo usermod -aG uucp $USER), log in again and "
+                            "restart the software."));
+    QVERIFY(PortsDeniedText({QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/dev/ttyUSB1")},
+                            {QStringLiteral("dialout"), QStringLiteral("uucp")})
+                .contains(QStringLiteral("/dev/ttyUSB0, /dev/ttyUSB1 was found but may not be opened by you. "
+                                         "Add yourself to the 'dialout' and 'uucp' groups "
+                                         "(sudo usermod -aG dialout,uucp $USER)")));
 }
 
 QTEST_GUILESS_MAIN(TstPortCandidates)

@@ -2,23 +2,16 @@
 // of each kind, the display while data streams in, saving and its failures, leaving, and
 // clicks that come while a link check is talking to the device.
 
-#include "LinkWindows.h"
+#include "EndToEnd.h"
 #include "PushButton.h"
 #include "RichTextBox.h"
-#include "SimDevice.h"
 #include "TextView.h"
-#include "TestDialogs.h"
 #include "TextHelpers.h"
 #include "Twips.h"
-#include "clsReg.h"
-#include "modMain.h"
-#include "retrieve/frmMain.h"
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QtTest>
 #include <cerrno>
@@ -110,7 +103,7 @@ struct TinyDisk {
 
 } // namespace
 
-class TstRetrieve : public QObject {
+class TstRetrieve : public EndToEnd {
     Q_OBJECT
 private slots:
     void init();
@@ -154,44 +147,20 @@ private slots:
 private:
     bool Connect();
     bool AllButtons(bool enabled) const;
-    void SetDevice(const std::function<void(SimConfig&)>& change);
 
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<SimDevice> sim_;
-    std::unique_ptr<modMain> link_;
-    std::unique_ptr<TestDialogs> dialogs_;
-    std::unique_ptr<frmMain> main_;
     Windows windows_;
 };
 
 void TstRetrieve::init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
-    qputenv("XDG_CONFIG_HOME", dir_->filePath(QStringLiteral("config")).toUtf8());
-    sim_ = std::make_unique<SimDevice>();
-    QString error;
-    QVERIFY2(sim_->plug(&error), qPrintable(error));
-    link_ = std::make_unique<modMain>();
-    link_->Reg = std::make_unique<clsReg>();
-    dialogs_ = std::make_unique<TestDialogs>();
-    main_ = std::make_unique<frmMain>(*link_, *dialogs_);
+    QVERIFY(SetUp());
     windows_ = Windows();
+    MakeRetrievalWindow(windows_);
     windows_.main = main_.get();
-    link_->SetWindows(&windows_);
 }
 
 void TstRetrieve::cleanup() {
     // Every path through the window gives the pointer back.
-    const bool pointerBack = QApplication::overrideCursor() == nullptr;
-    while (QApplication::overrideCursor())
-        QApplication::restoreOverrideCursor();
-    link_->SetWindows(nullptr);
-    main_.reset();
-    link_.reset();
-    dialogs_.reset();
-    sim_.reset();
-    dir_.reset();
-    QVERIFY(pointerBack);
+    QVERIFY(TearDown());
 }
 
 // As after the hand-over: port open, search over, window shown and filled.
@@ -211,12 +180,6 @@ bool TstRetrieve::AllButtons(bool enabled) const {
         if (main_->cmd(index)->isEnabled() != enabled) return false;
     }
     return true;
-}
-
-void TstRetrieve::SetDevice(const std::function<void(SimConfig&)>& change) {
-    SimConfig config = sim_->config();
-    change(config);
-    sim_->setConfig(config);
 }
 
 void TstRetrieve::face() {

@@ -58,6 +58,18 @@ struct Pty {
     }
 };
 
+// Candidates read from a script, one list per scan; the last list repeats.
+class ScriptedSource : public PortSource {
+public:
+    ScriptedSource(QList<QStringList> scans, bool stable) : scans_(std::move(scans)), stable_(stable) {}
+    QStringList Candidates() override { return scans_.size() > 1 ? scans_.takeFirst() : scans_.first(); }
+    bool NamesStayWithTheirConverter() const override { return stable_; }
+
+private:
+    QList<QStringList> scans_;
+    bool stable_;
+};
+
 } // namespace
 
 class TstSearchWindow : public QObject {
@@ -68,6 +80,8 @@ private slots:
     void startUpShowsTheSearch();
     void aSecondSearchWritesTheSameAndKeepsTheIdentity();
     void aSecondInstanceIsToldAndEnds();
+    void aScanFindingNothing_data();
+    void aScanFindingNothing();
     void leaving_data();
     void leaving();
     void theTextBoxNeverKeepsTheFocus();
@@ -95,6 +109,49 @@ void TstSearchWindow::cleanup() {
     dialogs_.reset();
     link_.reset();
     dir_.reset();
+}
+
+void TstSearchWindow::aScanFindingNothing_data() {
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QStringList>("left");
+    // The name may now belong to another make of converter: nothing is left to try.
+    QTest::newRow("device paths") << "paths" << QStringList();
+    // A COM number stays with its converter: the earlier candidates are tried again.
+    QTest::newRow("COM numbers") << "com" << QStringList{QStringLiteral("COM5"), QStringLiteral("COM7")};
+    QTest::newRow("driver records") << "registry" << QStringList{QStringLiteral("COM5"), QStringLiteral("COM7")};
+    // The user's own choice stays.
+    QTest::newRow("--port") << "fixed" << QStringList{QStringLiteral("/dev/ttyS4")};
+}
+
+void TstSearchWindow::aScanFindingNothing() {
+    QFETCH(QString, source);
+    QFETCH(QStringList, left);
+    const QStringList com{QStringLiteral("COM5"), QStringLiteral("COM7")};
+    if (source == QLatin1String("paths")) {
+        find_->SetPortSource(std::make_unique<ScriptedSource>(
+            QList<QStringList>{{QStringLiteral("/dev/ttyUSB0")}, {}}, false));
+    } else if (source == QLatin1String("com")) {
+        find_->SetPortSource(std::make_unique<ScriptedSource>(QList<QStringList>{com, {}}, true));
+    } else if (source == QLatin1String("registry")) {
+        // The driver's records, planted in the portable store, then removed.
+        link_->Reg = std::make_unique<clsReg>();
+        const QString record = QStringLiteral("SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+%1\\0000");
+        for (const QString& port : com) {
+            link_->Reg->WriteRegistry(clsReg::LocalMachine, record.arg(port), QStringLiteral("FriendlyName"),
+                                      1, QStringLiteral("USB Serial Port (%1)").arg(port));
+        }
+        find_->SetPortSource(std::make_unique<FtdiRegistrySource>(*link_->Reg));
+        find_->ScanUsbPorts();
+        QCOMPARE(link_->PortList, com);
+        for (const QString& port : com)
+            link_->Reg->DeleteValue(clsReg::LocalMachine, record.arg(port), QStringLiteral("FriendlyName"));
+    } else {
+        find_->SetPortSource(std::make_unique<FixedPortSource>(QStringLiteral("/dev/ttyS4")));
+    }
+    find_->ScanUsbPorts();
+    QVERIFY(!link_->PortList.isEmpty());
+    find_->ScanUsbPorts();
+    QCOMPARE(link_->PortList, left);
 }
 
 void TstSearchWindow::startUpShowsTheSearch() {

@@ -64,7 +64,8 @@ public:
     void DisconnectDevice();
     // Opens the first candidate of PortList that opens; PortNum names it, or stays empty.
     void OpenFirstPort();
-    // Ports of PortList that refused to open for lack of permission at the last attempt.
+    // Ports of PortList that refused to open with a permission error at the last attempt: the
+    // user may lack the rights, or another program holds or has locked the port.
     const QStringList& PortsDenied() const { return portsDenied_; }
 
     // True while a SendAndReceive is under way (its pause lets clicks and ticks run; a second

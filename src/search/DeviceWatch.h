@@ -21,6 +21,9 @@ class WatchedPortSource : public PortSource {
 public:
     WatchedPortSource(std::unique_ptr<PortSource> inner, std::unique_ptr<DeviceChangeWatch> watch);
     QStringList Candidates() override;
+    bool NamesStayWithTheirConverter() const override {
+        return inner_->NamesStayWithTheirConverter();
+    }
     // How often the inner source was asked (for tests and benchmarks).
     int Scans() const { return scans_; }
 

@@ -13,6 +13,10 @@ public:
     virtual ~PortSource() = default;
     // The candidates in the order they are tried; empty when there is none.
     virtual QStringList Candidates() = 0;
+    // True when a name stays with its converter (the COM number the driver gave it), so that
+    // a scan finding nothing may leave the earlier candidates to be tried again. A device path
+    // is not such a name: the next converter plugged in, of whatever make, takes it over.
+    virtual bool NamesStayWithTheirConverter() const { return false; }
 };
 
 // Windows: the COM ports named by the FTDI driver's device records in the registry.
@@ -20,6 +24,7 @@ class FtdiRegistrySource : public PortSource {
 public:
     explicit FtdiRegistrySource(clsReg& reg) : reg_(reg) {}
     QStringList Candidates() override;
+    bool NamesStayWithTheirConverter() const override { return true; }
 
 private:
     clsReg& reg_;

@@ -6,6 +6,7 @@
 #include "FixedWindow.h"
 #include "Labels.h"
 #include "PushButton.h"
+#include "search/PortAccess.h"
 #include "RichTextBox.h"
 #include "search/SingleInstance.h"
 #include "TextHelpers.h"
@@ -207,20 +208,25 @@ void frmFind::ScanUsbPorts() {
     timUSB.stop();
     if (!ports_) return;
     const QStringList found = ports_->Candidates();
-    if (!found.isEmpty()) link_.PortList = found;
+    // A device path left over from a converter that has gone may by now belong to another
+    // make of converter: opening it would toggle its lines and probe a stranger for ever.
+    if (!found.isEmpty() || !ports_->NamesStayWithTheirConverter()) link_.PortList = found;
 }
 
 void frmFind::ShowPortsDenied(const QStringList& ports) {
     // The one thing the search can't get past by itself: a converter is there, but this user
-    // may not open it. Say so once, and how to fix it.
-    if (ports.isEmpty() || ports == deniedShown_) return;
-    deniedShown_ = ports;
-    WriteRun(txt,
-             QStringLiteral("\r\n\r\n%1 was found but may not be opened by you. Add yourself to the "
-                            "'dialout' group (sudo usermod -aG dialout $USER), log in again and "
-                            "restart the software.")
-                 .arg(ports.join(QStringLiteral(", "))),
-             10, Red, true);
+    // may not open its node. Say so once, and which group lets them in. A port that is only
+    // busy refuses too, and will open once the program holding it lets go: nothing to say.
+    QStringList denied, groups;
+    for (const QString& port : ports) {
+        const QString group = GroupToJoin(ExamineNode(port));
+        if (group.isEmpty()) continue;
+        denied << port;
+        if (!groups.contains(group)) groups << group;
+    }
+    if (denied.isEmpty() || denied == deniedShown_) return;
+    deniedShown_ = denied;
+    WriteRun(txt, PortsDeniedText(denied, groups), 10, Red, true);
 }
 
 void frmFind::ShowPortFound() {

@@ -38,7 +38,8 @@ public:
     // Where candidate ports come from (by default the platform's FTDI converters).
     void SetPortSource(std::unique_ptr<PortSource> source);
 
-    // Rebuilds PortList from the candidate source; an empty scan keeps the earlier list.
+    // Rebuilds PortList from the candidate source. A scan that finds nothing keeps the earlier
+    // list only where names stay with their converter (COM numbers).
     void ScanUsbPorts();
     // A port has opened: show it, tell the user what to press, and start asking the device.
     void ShowPortFound();

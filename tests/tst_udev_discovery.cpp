@@ -1,0 +1,230 @@
+// The whole program finding its device the way it does on Linux: FTDI converters (USB vendor
+// 0x0403) listed by QSerialPortInfo from udev, here umockdev's mocked /sys and /dev, with the
+// simulated device at the end of the line. Converters come and go while the program runs;
+// another make of converter is never touched; a node this user may not open gives the group
+// hint, a busy one does not. Runs under umockdev-wrapper.
+
+#include "EndToEnd.h"
+#include "RichTextBox.h"
+#include "UdevBed.h"
+
+#include <QLabel>
+#include <QSerialPort>
+#include <QtTest>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QString Identity = QStringLiteral("RZT-3000 SN 004211  Version 2.05");
+const QString Hint = QStringLiteral("may not be opened by you");
+
+// This process as another user, with that user's real and effective ids (access() answers
+// for the real one, open() for the effective one); root again when it goes.
+class AsUser {
+public:
+    AsUser(uid_t uid, gid_t gid) {
+        groups_.resize(::getgroups(0, nullptr));
+        ::getgroups(static_cast<int>(groups_.size()), groups_.data());
+        ok_ = ::setgroups(0, nullptr) == 0 && ::setresgid(gid, gid, 0) == 0 &&
+              ::setresuid(uid, uid, 0) == 0;
+    }
+    ~AsUser() {
+        const bool back = ::setresuid(0, 0, 0) == 0 && ::setresgid(0, 0, 0) == 0 &&
+                          ::setgroups(groups_.size(), groups_.data()) == 0;
+        if (!back) qFatal("cannot become root again");
+    }
+    bool ok() const { return ok_; }
+
+private:
+    std::vector<gid_t> groups_;
+    bool ok_ = false;
+};
+
+} // namespace
+
+class TstUdevDiscovery : public EndToEnd {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void aConverterPluggedInAfterStartIsFound();
+    void unpluggedAndPluggedInUnderAnotherName();
+    void anotherMakeOfConverterIsNeverOpened_data();
+    void anotherMakeOfConverterIsNeverOpened();
+    void aRefusedNode_data();
+    void aRefusedNode();
+
+private:
+    frmMain* Main() const { return find_->RetrievalWindow(); }
+    bool RetrievalReady() const {
+        return Main() && Main()->isVisible() && Main()->lblStatus->text() == QLatin1String("Ready") &&
+               !find_->isVisible();
+    }
+    bool Searching() const {
+        return find_->isVisible() && find_->timUSB.isActive() && link_->PortSearching &&
+               !link_->Comm.isOpen() && find_->lblPort->text().isEmpty();
+    }
+    bool StartConnectedOn(const QString& name);
+
+    std::unique_ptr<UdevBed> bed_;
+    const QString usb0_ = UdevBed::FreeName(0);
+    const QString usb1_ = UdevBed::FreeName(1);
+};
+
+void TstUdevDiscovery::initTestCase() {
+    if (!UdevBed().Preloaded())
+        QSKIP("needs umockdev's preload library: run it under umockdev-wrapper (ctest does)");
+}
+
+void TstUdevDiscovery::init() {
+    QVERIFY(SetUp());
+    bed_ = std::make_unique<UdevBed>();
+}
+
+void TstUdevDiscovery::cleanup() {
+    TearDown();
+    bed_.reset();
+}
+
+bool TstUdevDiscovery::StartConnectedOn(const QString& name) {
+    MakeSearchWindow(true);
+    if (!bed_->Plug(name, sim_->portName()) || !find_->Load(nullptr)) return false;
+    return QTest::qWaitFor([this] { return RetrievalReady(); }, 15000) &&
+           find_->lblPort->text() == UdevBed::Node(name) && Main()->lblId->text() == Identity;
+}
+
+void TstUdevDiscovery::aConverterPluggedInAfterStartIsFound() {
+    MakeSearchWindow(true);
+    QVERIFY(find_->Load(nullptr));
+    QTest::qWait(600); // a few scans that find nothing
+    QVERIFY(Searching());
+    QVERIFY(link_->PortList.isEmpty());
+
+    QVERIFY(bed_->Plug(usb0_, sim_->portName()));
+    QTRY_VERIFY_WITH_TIMEOUT(RetrievalReady(), 15000);
+    QCOMPARE(link_->PortNum, UdevBed::Node(usb0_));
+    QCOMPARE(find_->lblPort->text(), UdevBed::Node(usb0_));
+    QCOMPARE(Main()->lblId->text(), Identity);
+    QVERIFY(link_->Comm.isOpen());
+    QVERIFY(link_->timComm.isActive());
+}
+
+void TstUdevDiscovery::unpluggedAndPluggedInUnderAnotherName() {
+    QVERIFY(StartConnectedOn(usb0_));
+
+    bed_->Unplug(usb0_);
+    sim_->unplug(); // the line hangs up
+    QTRY_VERIFY_WITH_TIMEOUT(Searching(), 10000);
+    QVERIFY(!Main()->isVisible());
+    QTest::qWait(600);
+    QVERIFY(Searching());
+    QVERIFY(link_->PortList.isEmpty());
+
+    QVERIFY(sim_->plug());
+    QVERIFY(bed_->Plug(usb1_, sim_->portName()));
+    QTRY_VERIFY_WITH_TIMEOUT(RetrievalReady(), 15000);
+    QCOMPARE(find_->lblPort->text(), UdevBed::Node(usb1_));
+    QCOMPARE(Main()->lblId->text(), Identity);
+    QVERIFY(link_->Comm.isOpen());
+}
+
+void TstUdevDiscovery::anotherMakeOfConverterIsNeverOpened_data() {
+    QTest::addColumn<bool>("takesOverTheName");
+    QTest::newRow("beside the FTDI converter, first in name order") << false;
+    QTest::newRow("under the name the FTDI converter had") << true;
+}
+
+void TstUdevDiscovery::anotherMakeOfConverterIsNeverOpened() {
+    QFETCH(bool, takesOverTheName);
+    // A device that would answer at once if it were asked. Whether the program opened it shows
+    // in the port it holds (its own end cannot tell: pseudo-terminal names are shared by every
+    // process on the machine, and another test run may open a name it used before).
+    SimDevice ch340;
+    QVERIFY(ch340.plug());
+    bool ch340Opened = false;
+    QTimer watch;
+    watch.setInterval(10);
+    connect(&watch, &QTimer::timeout, this, [&] {
+        ch340Opened = ch340Opened || (link_->Comm.isOpen() && link_->PortNum == UdevBed::Node(usb0_));
+    });
+
+    if (!takesOverTheName) {
+        QVERIFY(bed_->Plug(usb0_, ch340.portName(), UdevBed::Ch340));
+        watch.start();
+        QVERIFY(StartConnectedOn(usb1_));
+    } else {
+        // The FTDI converter goes, the other one comes in and gets its name.
+        QVERIFY(StartConnectedOn(usb0_));
+        bed_->Unplug(usb0_);
+        sim_->unplug();
+        QTRY_VERIFY_WITH_TIMEOUT(Searching(), 10000);
+        QVERIFY(bed_->Plug(usb0_, ch340.portName(), UdevBed::Ch340));
+        watch.start();
+        QTest::qWait(1500); // six scans
+        QVERIFY(Searching());
+        QVERIFY(find_->txt->Text().contains(QStringLiteral("Monitoring USB Ports for RZT Device.")));
+        // Found again under its new name.
+        QVERIFY(sim_->plug());
+        QVERIFY(bed_->Plug(usb1_, sim_->portName()));
+        QTRY_VERIFY_WITH_TIMEOUT(RetrievalReady(), 15000);
+        QCOMPARE(find_->lblPort->text(), UdevBed::Node(usb1_));
+    }
+    QVERIFY(!ch340Opened);
+}
+
+void TstUdevDiscovery::aRefusedNode_data() {
+    QTest::addColumn<bool>("busy");
+    QTest::newRow("a node of a group this user is not in") << false;
+    QTest::newRow("held by another program") << true;
+}
+
+void TstUdevDiscovery::aRefusedNode() {
+    QFETCH(bool, busy);
+    if (::geteuid() != 0) QSKIP("needs root, to own the node and to run the search as another user");
+    const passwd* nobody = ::getpwnam("nobody");
+    if (!nobody) QSKIP("no user 'nobody' to run the search as");
+    // A group other than dialout, as on systems whose serial ports belong to uucp.
+    const group* owners = ::getgrnam("uucp");
+    if (!owners) owners = ::getgrnam("dialout");
+    QVERIFY(owners);
+    const QString groupName = QString::fromLocal8Bit(owners->gr_name);
+    const QByteArray pty = sim_->portName().toLocal8Bit();
+    if (::chown(pty.constData(), 0, owners->gr_gid) != 0 ||
+        ::chmod(pty.constData(), busy ? 0666 : 0660) != 0)
+        QSKIP("the pseudo-terminal cannot be given to another group here");
+    bed_->OpenToEveryone();
+    QVERIFY(bed_->Plug(usb0_, sim_->portName()));
+
+    QSerialPort holder(UdevBed::Node(usb0_));
+    if (busy) QVERIFY2(holder.open(QIODevice::ReadWrite), qPrintable(holder.errorString()));
+
+    AsUser user(nobody->pw_uid, nobody->pw_gid);
+    if (!user.ok()) QSKIP("this process cannot act as user 'nobody' here");
+    MakeSearchWindow(true);
+    QVERIFY(find_->Load(nullptr));
+    // Refused with a permission error, either way. (Keep this short: the preload library
+    // keeps a slot for every failed open of a device node and gives up after 50.)
+    QTRY_VERIFY_WITH_TIMEOUT(!link_->PortsDenied().isEmpty(), 5000);
+    QCOMPARE(link_->PortsDenied(), QStringList{UdevBed::Node(usb0_)});
+    QTest::qWait(600);
+    QVERIFY(Searching());
+    QVERIFY(link_->PortNum.isEmpty());
+    const QString text = find_->txt->Text();
+    if (busy) {
+        QVERIFY2(!text.contains(Hint), qPrintable(text));
+    } else {
+        QVERIFY2(text.contains(QStringLiteral("%1 was found but may not be opened by you. Add yourself "
+                                              "to the '%2' group (sudo usermod -aG %2 $USER)")
+                                   .arg(UdevBed::Node(usb0_), groupName)),
+                 qPrintable(text));
+        QCOMPARE(text.count(Hint), 1); // said once
+    }
+}
+
+QTEST_MAIN(TstUdevDiscovery)
+#include "tst_udev_discovery.moc"
