@@ -36,8 +36,8 @@ public:
 class UdevTtyWatch : public DeviceChangeWatch {
 public:
     UdevTtyWatch() {
-        // Without the monitor the look at the device names still sees every change, a little
-        // later.
+        // Without the monitor, the look at the device names and udev's database still sees
+        // every change. The notifier only keeps the queue short between ticks.
         udev_ = udev_new();
         if (!udev_) return;
         monitor_ = udev_monitor_new_from_netlink(udev_, "udev");
