@@ -560,6 +560,11 @@ void TestControls::busyIndicatorSleepsWhileUnseen() {
     window.show();
     QTRY_VERIFY(busy->Phase() > phase);
 
+    window.setWindowState(Qt::WindowMinimized);
+    QTRY_VERIFY(!busy->IsAnimating());
+    window.setWindowState(Qt::WindowNoState);
+    QTRY_VERIFY(busy->IsAnimating());
+
     busy->hide();
     QVERIFY(!busy->IsAnimating());
     busy->Stop();
