@@ -127,6 +127,7 @@ private slots:
     void gotFocus_data();
     void gotFocus();
     void busyIndicator();
+    void busyIndicatorSleepsWhileUnseen();
     void twips_data();
     void twips();
     void captionsFitTheirBoxes_data();
@@ -542,6 +543,42 @@ void TestControls::busyIndicator() {
     QTest::qWait(350);
     QCOMPARE(busy.Phase(), stopped);
     QCOMPARE(busy.grab().toImage(), idle);
+}
+
+// A started indicator nobody can see keeps no timer running; it animates again once shown.
+void TestControls::busyIndicatorSleepsWhileUnseen() {
+    QWidget window;
+    window.resize(200, 60);
+    auto* busy = new BusyIndicator(&window);
+    busy->setGeometry(10, 10, 123, 17);
+    busy->Start();
+    QVERIFY(busy->IsRunning());
+    QVERIFY(!busy->IsAnimating()); // its window was never shown
+
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(busy->IsAnimating());
+
+    window.hide(); // as the search window is after the hand-over
+    QVERIFY(busy->IsRunning());
+    QVERIFY(!busy->IsAnimating());
+    const int phase = busy->Phase();
+    QTest::qWait(200);
+    QCOMPARE(busy->Phase(), phase);
+
+    window.show();
+    QTRY_VERIFY(busy->Phase() > phase);
+
+    window.setWindowState(Qt::WindowMinimized);
+    QTRY_VERIFY(!busy->IsAnimating());
+    window.setWindowState(Qt::WindowNoState);
+    QTRY_VERIFY(busy->IsAnimating());
+
+    busy->hide();
+    QVERIFY(!busy->IsAnimating());
+    busy->Stop();
+    busy->show();
+    QVERIFY(!busy->IsAnimating()); // stopped while hidden: stays still when shown
 }
 
 void TestControls::twips_data() {

@@ -1,7 +1,9 @@
 #pragma once
-// An indeterminate busy animation. It draws a few frames a second from a coarse timer, so a
-// long search costs next to no CPU.
+// An indeterminate busy animation. Only the strip the blocks move through is repainted, and
+// only while the indicator can be seen: hidden, or in a hidden or minimised window, it has no
+// timer running, so a started indicator nobody sees costs nothing.
 
+#include <QRect>
 #include <QTimer>
 #include <QWidget>
 
@@ -12,13 +14,26 @@ public:
 
     void Start();
     void Stop();
-    bool IsRunning() const { return timer_.isActive(); }
+    // Started and not stopped, whether or not it can be seen.
+    bool IsRunning() const { return running_; }
+    // Its frame timer runs: started and on the screen.
+    bool IsAnimating() const { return timer_.isActive(); }
     int Phase() const { return phase_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
+    void Animate();
+    void NextFrame();
+    QRectF Inner() const;
+    // Where the blocks are drawn at `phase`, in widget pixels (empty when they do not fit).
+    QRect GroupRect(int phase) const;
+
     QTimer timer_;
     int phase_ = 0;
+    bool running_ = false;
+    bool shown_ = false;
 };

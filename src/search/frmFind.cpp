@@ -1,6 +1,7 @@
 #include "frmFind.h"
 
 #include "BusyIndicator.h"
+#include "DeviceWatch.h"
 #include "Dialogs.h"
 #include "FixedWindow.h"
 #include "Labels.h"
@@ -143,7 +144,7 @@ bool frmFind::Load(SingleInstance* instance) {
 #ifdef Q_OS_WIN
         ports_ = std::make_unique<FtdiRegistrySource>(*link_.Reg);
 #else
-        ports_ = std::make_unique<FtdiSerialPortSource>();
+        ports_ = WatchSerialDevices(std::make_unique<FtdiSerialPortSource>());
 #endif
     }
     BeginSearch();
