@@ -17,12 +17,22 @@ qt=$root/build/qt-6.4.2-mingw-w64-x86_64
 [ -f "$exe" ] || { echo "No $exe: run scripts/windows" >&2; exit 1; }
 mkdir -p "$out"
 cc -shared -fPIC -O2 -Wall -Wextra -o "$out/pty_as_uart.so" tests/e2e/pty_as_uart.c -ldl
+# wine_comm_wait.c rides in a Qt generic plugin so that Qt itself loads it into rzt.exe.
+mkdir -p "$out/plugins/generic"
+/usr/lib/qt6/libexec/moc -Itests/e2e -I"$qt/include" -I"$qt/include/QtCore" -I"$qt/include/QtGui" \
+    tests/e2e/wine_comm_wait_plugin.cpp -o "$out/wine_comm_wait_plugin.moc"
+x86_64-w64-mingw32-gcc-posix -c -O2 -Wall -Wextra -o "$out/wine_comm_wait.o" tests/e2e/wine_comm_wait.c
+x86_64-w64-mingw32-g++-posix -std=c++17 -shared -O2 -Wno-attributes -I"$out" -I"$qt/include" \
+    -I"$qt/include/QtCore" -I"$qt/include/QtGui" -DQT_NO_DEBUG -o "$out/plugins/generic/winecommwait.dll" \
+    tests/e2e/wine_comm_wait_plugin.cpp "$out/wine_comm_wait.o" -L"$qt/lib" -lQt6Gui -lQt6Core
 
 dos() { printf 'Z:%s' "$1" | tr / '\\'; }
-export WINEPREFIX=$out/prefix WINEARCH=win64 WINEDEBUG=-all LC_ALL=C.UTF-8
+export WINEPREFIX=$out/prefix WINEARCH=win64 WINEDEBUG=${RZT_WINEDEBUG:--all} LC_ALL=C.UTF-8
 export WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
 export WINEPATH="$(dos "$qt/bin");$(dos /usr/lib/gcc/x86_64-w64-mingw32/12-posix);$(dos /usr/x86_64-w64-mingw32/lib)"
-export WINEQT_PLUGIN_PATH="$(dos "$qt/plugins")"
+export WINEQT_PLUGIN_PATH="$(dos "$qt/plugins");$(dos "$out/plugins")"
+# Wine keeps QT_* of the Linux side away from Windows programs; WINEQT_* reach them as QT_*.
+export WINEQT_QPA_GENERIC_PLUGINS=winecommwait
 wine=/usr/lib/wine/wine64 wineserver=/usr/lib/wine/wineserver
 
 rm -rf "$WINEPREFIX"
