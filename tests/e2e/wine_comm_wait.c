@@ -24,10 +24,12 @@
 
 typedef BOOL(WINAPI *WaitCommEventFn)(HANDLE, LPDWORD, LPOVERLAPPED);
 typedef HANDLE(WINAPI *CreateIoCompletionPortFn)(HANDLE, HANDLE, ULONG_PTR, DWORD);
+typedef BOOL(WINAPI *ReadFileFn)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
 typedef NTSTATUS(NTAPI *NtSetIoCompletionFn)(HANDLE, ULONG_PTR, ULONG_PTR, NTSTATUS, SIZE_T);
 
 static WaitCommEventFn realWaitCommEvent;
 static CreateIoCompletionPortFn realCreateIoCompletionPort;
+static ReadFileFn realReadFile;
 static NtSetIoCompletionFn ntSetIoCompletion;
 
 /* Handles bound to a completion port; Qt opens one serial port at a time. */
@@ -119,6 +121,24 @@ static BOOL WINAPI waitCommEvent(HANDLE file, LPDWORD mask, LPOVERLAPPED ov) {
     return FALSE;
 }
 
+static BOOL WINAPI readFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD done, LPOVERLAPPED ov) {
+    struct Binding binding;
+    COMMTIMEOUTS timeouts;
+    COMSTAT status;
+    DWORD errors;
+    if (ov && !ov->hEvent && findBinding(file, &binding) && GetCommTimeouts(file, &timeouts) &&
+        timeouts.ReadIntervalTimeout == MAXDWORD && !timeouts.ReadTotalTimeoutMultiplier &&
+        !timeouts.ReadTotalTimeoutConstant && ClearCommError(file, &errors, &status) &&
+        status.cbInQue == 0) {
+        ov->Internal = 0;
+        ov->InternalHigh = 0;
+        if (done) *done = 0;
+        ntSetIoCompletion(binding.port, binding.key, (ULONG_PTR)ov, 0, 0);
+        return TRUE;
+    }
+    return realReadFile(file, buffer, size, done, ov);
+}
+
 /* Points the named imports of `module` from kernel32 at `replacement`, returning the original. */
 static void *patchImport(HMODULE module, const char *name, void *replacement) {
     BYTE *base = (BYTE *)module;
@@ -157,7 +177,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void *reserved) {
     realCreateIoCompletionPort = (CreateIoCompletionPortFn)patchImport(
         serialPort, "CreateIoCompletionPort", (void *)bindCompletionPort);
     realWaitCommEvent = (WaitCommEventFn)patchImport(serialPort, "WaitCommEvent", (void *)waitCommEvent);
-    OutputDebugStringA(realWaitCommEvent && realCreateIoCompletionPort
+    realReadFile = (ReadFileFn)patchImport(serialPort, "ReadFile", (void *)readFile);
+    OutputDebugStringA(realWaitCommEvent && realCreateIoCompletionPort && realReadFile
                            ? "wine_comm_wait: WaitCommEvent hooked\n"
                            : "wine_comm_wait: imports not found\n");
     return TRUE;
