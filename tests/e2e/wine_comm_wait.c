@@ -9,12 +9,24 @@
  * on an event of its own until its wait thread sees a byte, and queues nothing. So the program
  * would never read. (Later Wines make this wait a real asynchronous request.)
  *
- * Here Qt6SerialPort.dll's imports of WaitCommEvent and CreateIoCompletionPort are pointed at
+ * Here Qt6SerialPort.dll's imports of WaitCommEvent, ReadFile and CreateIoCompletionPort point at
  * the wrappers below. CreateIoCompletionPort is watched to learn each handle's port and key.
  * A WaitCommEvent with no event on such a handle is given an event of ours, which Wine 8.0
  * completes asynchronously; a thread waits for it and queues the packet Windows would have
- * queued, with Wine's own status and byte count, then clears the event again. Every other
- * call goes straight through.
+ * queued, with Wine's own status and byte count, then clears the event again.
+ *
+ * Qt also starts a ReadFile (from QSerialPort::readData) while that wait is out. Its timeouts
+ * (ReadIntervalTimeout MAXDWORD, no totals) mean "return at once with what is there": on
+ * Windows a read that finds nothing ends at once with 0 bytes. Wine 8.0 keeps it pending until
+ * bytes come, so the read and the wait end together on the same bytes, two packets at once.
+ * Qt 6.4's QWinOverlappedIoNotifier miscounts such a pair: its _q_notified takes one count of
+ * its semaphore for a whole batch of packets, and the next waitForReadyRead then dequeues from
+ * an empty queue (a null read in dispatchNextIoResult, the program dies). So a read on a bound
+ * handle with those timeouts and an empty input queue is ended here at once with 0 bytes and
+ * its packet, as Windows does. (The miscount itself is Qt's and can hit on Windows too when two
+ * completions meet; wine-search.sh keeps the device's answers 40 ms behind the command.)
+ *
+ * Every other call goes straight through.
  *
  * The DLL is loaded through Qt's generic-plugin list (QT_QPA_GENERIC_PLUGINS), which
  * QGuiApplication loads before any window exists, so the hooks are in before any port opens.
