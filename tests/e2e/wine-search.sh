@@ -7,7 +7,9 @@
 # Then, as a user would (xdotool on the virtual display): identification opens the retrieval
 # window, "&All Data" downloads, "&Save" writes a chosen .csv, which must hold exactly what the
 # device sent after the saving rules (lines without surrounding spaces, each ended by CR LF);
-# "DIR" is read back from the prefix's registry and Exit must send "X".
+# "DIR" is read back from the prefix's registry; unplugged, the search window comes back and
+# finds the device again once it is plugged in (Wine's com9 follows the new pty); Exit must
+# send "X". RZT_E2E_REPLUG=0 leaves the unplug out.
 # Wine 8.0 needs two stand-ins, both test scaffolding: pty_as_uart.c (the pty answers the
 # modem-line calls) and wine_comm_wait.c (the completion of Qt's comm wait).
 # Leaves the PNGs, the saved file and the device's log (sim.out) in build/e2e.
@@ -103,6 +105,6 @@ echo "saved file: $(stat -c %s "$saved") bytes, equal to the device's $(( $(stat
 dir=$("$wine" reg query 'HKLM\Software\ZORV-RZT' /v DIR 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p')
 echo "DIR in the registry: $dir"
 [ "$dir" = "$(dos "$out")" ] || fail "DIR is '$dir', not $(dos "$out")"
-grep -q '"X"' "$out/sim.out" || fail "Exit sent no X"
+grep -Eq '^rzt-sim: [0-9.]+ "X"' "$out/sim.out" || fail "Exit sent no X"
 echo "Exit sent X"
 echo PASS
