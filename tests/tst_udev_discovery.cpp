@@ -10,8 +10,11 @@
 
 #include <QLabel>
 #include <QSerialPort>
+#include <QSerialPortInfo>
 #include <QtTest>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -207,11 +210,26 @@ void TstUdevDiscovery::aRefusedNode() {
 
     AsUser user(nobody->pw_uid, nobody->pw_gid);
     if (!user.ok()) QSKIP("this process cannot act as user 'nobody' here");
+    // What the search will go by: the mocked udev tree has to be readable by that user too.
+    QStringList seen;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        seen << info.systemLocation() + QLatin1Char('/') + QString::number(info.vendorIdentifier(), 16);
+    errno = 0;
+    const int refused = ::access(UdevBed::Node(usb0_).toLocal8Bit().constData(), R_OK | W_OK);
+    const QString seenText = QStringLiteral("ports seen as 'nobody': [%1]; access(): %2, %3")
+                                 .arg(seen.join(QStringLiteral(", ")))
+                                 .arg(refused)
+                                 .arg(QString::fromLocal8Bit(std::strerror(errno)));
+    qInfo().noquote() << seenText;
     MakeSearchWindow(true);
     QVERIFY(find_->Load(nullptr));
     // Refused with a permission error, either way. (Keep this short: the preload library
     // keeps a slot for every failed open of a device node and gives up after 50.)
-    QTRY_VERIFY_WITH_TIMEOUT(!link_->PortsDenied().isEmpty(), 5000);
+    QTRY_VERIFY2_WITH_TIMEOUT(!link_->PortsDenied().isEmpty(),
+                              qPrintable(seenText + QStringLiteral("; PortList: ") +
+                                         link_->PortList.join(QLatin1Char(' ')) +
+                                         QStringLiteral("; text: ") + find_->txt->Text()),
+                              5000);
     QCOMPARE(link_->PortsDenied(), QStringList{UdevBed::Node(usb0_)});
     QTest::qWait(600);
     QVERIFY(Searching());
