@@ -616,6 +616,9 @@ void TestControls::captionsFitTheirBoxes() {
         // process only DejaVu Sans where it can).
         QCOMPARE(QFontInfo(ProgramFont(8.25, true)).family(), QStringLiteral("Liberation Sans"));
         QCOMPARE(ProgramFont(8.25).stretch(), int(QFont::AnyStretch)); // not condensed
+        const QFontInfo fixed(ProgramFixedPitchFont(8.25));
+        QCOMPARE(fixed.family(), QStringLiteral("Liberation Mono"));
+        QVERIFY(fixed.fixedPitch());
     } else {
         QFontDatabase::removeAllApplicationFonts();
         const QString family = QFontInfo(ProgramFont(8.25)).family();

@@ -29,6 +29,7 @@ void RegisterFaces() {
         InitFontResource();
         QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/LiberationSans-Regular.ttf"));
         QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/LiberationSans-Bold.ttf"));
+        QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/LiberationMono-Regular.ttf"));
         // Only if the faces above could not be loaded: the narrow Arial-like faces first, then
         // whatever the machine has (DejaVu Sans on a plain Linux desktop), condensed below.
         QFont::insertSubstitutions(OwnFamily,
@@ -68,6 +69,16 @@ QFont ProgramFont(double points, bool bold) {
     if (QFontInfo(font).family() != OwnFamily) {
         font.setStretch(CondensedStretch(SampleEm(font), bold ? OwnSampleEmBold : OwnSampleEm));
     }
+    return font;
+}
+
+QFont ProgramFixedPitchFont(double points) {
+    RegisterFaces();
+    QFont font(QStringLiteral("Liberation Mono"));
+    if (!QFontInfo(font).fixedPitch()) font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+    if (points > 0) font.setPointSizeF(points);
     return font;
 }
 

@@ -17,6 +17,11 @@ QLabel* MakeValueLabel(const QString& text, bool bold, QWidget* parent);
 // widths.
 QFont ProgramFont(double points, bool bold = false);
 
+// The face for device text, one width for every character. The program brings Liberation Mono,
+// because a machine may have no fixed-pitch face at all (Wine has none); without it, the
+// system's own.
+QFont ProgramFixedPitchFont(double points);
+
 // The family the windows' texts name; runs set in it are drawn in the program's font.
 inline constexpr const char* LaidOutFamily = "MS Sans Serif";
 

@@ -1,5 +1,7 @@
 #include "TextView.h"
 
+#include "Labels.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -75,11 +77,7 @@ TextView::TextView(QWidget* parent) : QAbstractScrollArea(parent) {
 }
 
 QFont TextView::FixedPitchFont(double points) {
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setStyleHint(QFont::TypeWriter);
-    font.setFixedPitch(true);
-    if (points > 0) font.setPointSizeF(points);
-    return font;
+    return ProgramFixedPitchFont(points);
 }
 
 void TextView::SetSource(const QString* text) {
