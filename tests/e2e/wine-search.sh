@@ -38,27 +38,30 @@ if [ "${1:-}" = --unfixed ]; then
         { echo "$dll does not match $toolchains/SHA256SUMS" >&2; exit 1; }
     out=$root/build/e2e-unfixed
     size=$(x86_64-w64-mingw32-objdump -p "$dll" | awk '$1 == "SizeOfImage" { print $2 }')
-    # $1: the steps to run, which must fail by a fault inside Qt6SerialPort.dll (the loaded DLL
-    # and the fault are in the program's Wine log $2).
-    crashes() {
-        if RZT_E2E_OUT=$out RZT_E2E_SERIALPORT_DLL=$dll RZT_E2E_STEPS=$1 "$0"; then
-            echo "FAIL: $1 passed on the Qt6SerialPort.dll without the QTBUG-108450 fix" >&2
-            return 1
-        fi
+    # $1: the steps to run, which must fail.
+    fails() {
+        ! RZT_E2E_OUT=$out RZT_E2E_SERIALPORT_DLL=$dll RZT_E2E_STEPS=$1 "$0" ||
+            { echo "FAIL: $1 passed on the Qt6SerialPort.dll without the QTBUG-108450 fix" >&2; return 1; }
+    }
+    # True when the program's Wine log $1 shows a fault inside the Qt6SerialPort.dll it loaded.
+    crashed_in_dll() {
         local base crash at
-        base=$(grep -a -o 'Loaded L"[^"]*Qt6SerialPort.dll" at [0-9A-Fa-f]*' "$out/$2" | sed -n '1s/.* at //p')
-        crash=$(grep -a -m 1 '^wine: Unhandled .* at address ' "$out/$2" || true)
+        base=$(grep -a -o 'Loaded L"[^"]*Qt6SerialPort.dll" at [0-9A-Fa-f]*' "$out/$1" | sed -n '1s/.* at //p')
+        crash=$(grep -a -m 1 '^wine: Unhandled .* at address ' "$out/$1" || true)
         at=$(sed 's/.* at address \([0-9A-Fa-f]*\).*/\1/' <<<"$crash")
-        [ -n "$base" ] && [ -n "$crash" ] && (( 0x$at >= 0x$base && 0x$at < 0x$base + 0x$size )) ||
-            { echo "FAIL: $1 failed on the unfixed DLL, but not by a crash in it: ${crash:-no crash}" >&2; return 1; }
+        [ -n "$base" ] && [ -n "$crash" ] && (( 0x$at >= 0x$base && 0x$at < 0x$base + 0x$size )) || return 1
         printf '%s\nThat is Qt6SerialPort.dll+0x%x.\n' "$crash" $(( 0x$at - 0x$base ))
     }
-    crashes batch batch.log
+    fails batch
+    crashed_in_dll batch.log ||
+        { echo "FAIL: two completions in one batch failed on the unfixed DLL, but not by a crash in it" >&2; exit 1; }
     echo "PASS: two completions in one batch crash the unfixed Qt6SerialPort.dll, as they must"
-    crashes drive rzt.log
+    fails drive
     grep -q '^retrieval window open$' "$out/drive.log" ||
         { echo "FAIL: the program on the unfixed DLL failed before the device was identified" >&2; exit 1; }
-    echo "PASS: the program crashed in the unfixed Qt6SerialPort.dll, as it must"
+    # Reading from the empty queue mostly faults at once; it may also leave the program hung.
+    crashed_in_dll rzt.log || echo "No crash reported: the program stopped answering (shots in $out)"
+    echo "PASS: the program identified the device, then failed on the unfixed Qt6SerialPort.dll, as it must"
     exit 0
 fi
 
