@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The user's part of wine-search.sh, run on its virtual display: start rzt.exe, wait for the
-# retrieval window, download all data, save it to $saved_dos, exit. Shots go to $out.
+# retrieval window, download each kind and save it into $out/saved under the name wine-search.sh
+# expects, unplug and plug in again between the kinds, exit. Shots go to $out.
 set -uo pipefail
 shot() { import -window root "$out/$1.png"; }
+dos() { printf 'Z:%s' "$1" | tr / '\\'; }
 # The first window whose title holds $1, within $2 seconds.
 await() {
     local id
@@ -13,35 +15,61 @@ await() {
     done
     return 1
 }
+activate() { xdotool windowactivate --sync "$main" 2>/dev/null; xdotool windowfocus --sync "$main" 2>/dev/null; }
+# True once the device has received the byte $1 since the last "clear".
+received() { echo log > "$out/sim.in"; sleep 0.25; tail -n 20 "$out/sim.out" | grep -q "^rzt-sim: [0-9.]* \"$1\"$"; }
+# $1: the button's Alt key and the letter the device must receive; $2: its caption; $3: the file.
+download_and_save() {
+    local key=$1 caption=$2 name=$3 dialog=
+    echo clear > "$out/sim.in"
+    activate
+    xdotool key --window "$main" "alt+${key,,}"
+    for _ in $(seq 40); do received "$key" && break; sleep 0.25; done
+    received "$key" || { shot "no-request-$name"; echo "$caption sent no \"$key\"" >&2; return 1; }
+    # The buttons stay unavailable until the download has ended: Save opens its dialog only then.
+    for _ in $(seq 20); do
+        sleep 1
+        activate
+        xdotool key --window "$main" alt+s
+        dialog=$(await "Save to Text File" 2) && break
+    done
+    [ -n "$dialog" ] || { shot "no-save-dialog-$name"; echo "$caption: no save dialog" >&2; return 1; }
+    shot "save-dialog-$name"
+    xdotool windowfocus --sync "$dialog" 2>/dev/null
+    xdotool type --delay 20 "$(dos "$out/saved/$name")"
+    xdotool key Return
+    for _ in $(seq 60); do [ -f "$out/saved/$name" ] && break; sleep 0.25; done
+    sleep 1; shot "saved-$name"
+    [ -f "$out/saved/$name" ] || { echo "$caption: nothing saved" >&2; return 1; }
+    echo "$caption downloaded and saved as $name"
+}
+
 # The server opens the pty; at its hang-up (unplug) it dumps its objects to stderr.
 "$wineserver" -p 2>"$out/wineserver.log"
-LD_PRELOAD=$out/pty_as_uart.so "$wine" "$exe" >"$out/rzt.log" 2>&1 &
+# loaddll: wine-search.sh checks which Qt6SerialPort.dll the program loaded.
+LD_PRELOAD=$out/pty_as_uart.so WINEDEBUG="$WINEDEBUG,+loaddll" "$wine" "$exe" >"$out/rzt.log" 2>&1 &
 sleep 4; shot search
 main=$(await "Retrive Data" 40) || { shot no-retrieval; echo "no retrieval window" >&2; exit 1; }
 echo "retrieval window open"
 sleep 1; shot retrieval-open
-xdotool windowactivate --sync "$main" 2>/dev/null; xdotool windowfocus --sync "$main" 2>/dev/null
-xdotool key --window "$main" alt+a
-sleep 8; shot retrieval-all-data
-xdotool key --window "$main" alt+s
-dialog=$(await "Save to Text File" 15) || { shot no-save-dialog; echo "no save dialog" >&2; exit 1; }
-sleep 1; shot save-dialog
-xdotool windowfocus --sync "$dialog" 2>/dev/null
-xdotool type --delay 20 "$saved_dos"
-xdotool key Return
-sleep 3; shot saved
+download_and_save T "&Timer Only" timer.csv || exit 1
+download_and_save R "&RPM Only" rpm.csv || exit 1
 # Unplug: the port hangs up and the search window comes back; plug in again (a new pty, which
 # Wine's com9 must follow) and the device is found again.
 if [ "${RZT_E2E_REPLUG:-1}" = 1 ]; then
     echo unplug > "$out/sim.in"
     for _ in $(seq 60); do xdotool search --onlyvisible --name "Retrive Data" >/dev/null 2>&1 || break; sleep 0.25; done
-    if await "Device Search" 10 >/dev/null; then echo "search window back after unplug"; shot unplugged; fi
+    await "Device Search" 10 >/dev/null || { shot no-search-after-unplug; echo "no search window after unplug" >&2; exit 1; }
+    echo "search window back after unplug"; shot unplugged
     echo plug > "$out/sim.in"
     for _ in $(seq 50); do pty=$(grep '^/dev/' "$out/sim.out" | sed -n 2p); [ -n "$pty" ] && break; sleep 0.1; done
     ln -sfn "$pty" "$WINEPREFIX/dosdevices/com9"
-    main=$(await "Retrive Data" 40) && echo "found again on $pty" && sleep 1 && shot replugged
+    main=$(await "Retrive Data" 40) || { shot not-found-again; echo "not found again on $pty" >&2; exit 1; }
+    echo "found again on $pty"; sleep 1; shot replugged
 fi
-xdotool windowactivate --sync "$main" 2>/dev/null; xdotool windowfocus --sync "$main" 2>/dev/null
+download_and_save C "&Chronograph Only" chrono.csv || exit 1
+download_and_save A "&All Data" all.csv || exit 1
+activate
 xdotool key --window "$main" alt+e
 for _ in $(seq 40); do xdotool search --onlyvisible --name "Retrive Data" >/dev/null 2>&1 || break; sleep 0.25; done
 sleep 1

@@ -3,20 +3,69 @@
 # machine finds it: the FTDI driver's records in the prefix's registry (a real COM9 and a
 # phantom COM12 with no port behind it), Wine's com9 linked to the device's pseudo-terminal,
 # rzt.exe started with no options on a virtual X display with Qt's windows plugin.
-#   tests/e2e/wine-search.sh        (after scripts/windows and the native rzt-sim)
+#   tests/e2e/wine-search.sh            (after scripts/windows and the native rzt-sim)
+#   tests/e2e/wine-search.sh --unfixed  the same with the toolchain's Qt6SerialPort.dll built
+#                                       without its QTBUG-108450 fix: passes only if the run fails
 # Then, as a user would (xdotool on the virtual display): identification opens the retrieval
-# window, "&All Data" downloads, "&Save" writes a chosen .csv, which must hold exactly what the
-# device sent after the saving rules (lines without surrounding spaces, each ended by CR LF);
-# "DIR" is read back from the prefix's registry; unplugged, the search window comes back and
-# finds the device again once it is plugged in (Wine's com9 follows the new pty); Exit must
-# send "X". RZT_E2E_REPLUG=0 leaves the unplug out.
+# window; "&Timer Only", "&RPM Only", "&Chronograph Only" and "&All Data" each download and are
+# saved through "&Save", and each file must hold exactly what the device sent after the saving
+# rules (lines without surrounding spaces, each ended by CR LF); "DIR" is read back from the
+# prefix's registry; between the second and third download the device is unplugged (the search
+# window comes back) and plugged in again (found again: Wine's com9 follows the new pty); Exit
+# must send "X". RZT_E2E_REPLUG=0 leaves the unplug out. RZT_E2E_SERIALPORT_DLL runs the program
+# on another Qt6SerialPort.dll.
+# Before that, a small program (wine_two_completions.cpp) has Qt take two completions of the port
+# in one batch and then waits for more, which crashes Qt Serial Port 6.4.2 as released.
+# RZT_E2E_STEPS="batch drive" (the default) chooses the parts to run.
 # Wine 8.0 needs two stand-ins, both test scaffolding: pty_as_uart.c (the pty answers the
-# modem-line calls) and wine_comm_wait.c (the completion of Qt's comm wait).
-# Leaves the PNGs, the saved file and the device's log (sim.out) in build/e2e.
+# modem-line calls) and wine_comm_wait.c (the completion of Qt's comm wait, and the empty read
+# that ends at once).
+# Leaves the PNGs, the saved files (saved/) and the device's data and log (device/, sim.out) in
+# build/e2e (build/e2e-unfixed).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+. scripts/prereqs
+rzt_install_prereqs "${RZT_E2E_PACKAGES[@]}"
 root=$PWD
-out=$root/build/e2e
+
+if [ "${1:-}" = --unfixed ]; then
+    # The program must not get through on Qt Serial Port 6.4.2 as released: two completions
+    # handled in one batch make its next waitForReadyRead read from an empty queue.
+    toolchains=$(dirname "${RZT_QT_WINDOWS_TARBALL:-$(cd .. && pwd)/shared/toolchains/x}")
+    dll=$toolchains/unfixed/Qt6SerialPort.dll
+    [ -f "$dll" ] || { echo "No $dll" >&2; exit 1; }
+    (cd "$toolchains" && grep ' unfixed/Qt6SerialPort.dll$' SHA256SUMS | sha256sum -c --quiet) ||
+        { echo "$dll does not match $toolchains/SHA256SUMS" >&2; exit 1; }
+    out=$root/build/e2e-unfixed
+    size=$(x86_64-w64-mingw32-objdump -p "$dll" | awk '$1 == "SizeOfImage" { print $2 }')
+    # $1: the steps to run, which must fail.
+    fails() {
+        ! RZT_E2E_OUT=$out RZT_E2E_SERIALPORT_DLL=$dll RZT_E2E_STEPS=$1 "$0" ||
+            { echo "FAIL: $1 passed on the Qt6SerialPort.dll without the QTBUG-108450 fix" >&2; return 1; }
+    }
+    # True when the program's Wine log $1 shows a fault inside the Qt6SerialPort.dll it loaded.
+    crashed_in_dll() {
+        local base crash at
+        base=$(grep -a -o 'Loaded L"[^"]*Qt6SerialPort.dll" at [0-9A-Fa-f]*' "$out/$1" | sed -n '1s/.* at //p')
+        crash=$(grep -a -m 1 '^wine: Unhandled .* at address ' "$out/$1" || true)
+        at=$(sed 's/.* at address \([0-9A-Fa-f]*\).*/\1/' <<<"$crash")
+        [ -n "$base" ] && [ -n "$crash" ] && (( 0x$at >= 0x$base && 0x$at < 0x$base + 0x$size )) || return 1
+        printf '%s\nThat is Qt6SerialPort.dll+0x%x.\n' "$crash" $(( 0x$at - 0x$base ))
+    }
+    fails batch
+    crashed_in_dll batch.log ||
+        { echo "FAIL: two completions in one batch failed on the unfixed DLL, but not by a crash in it" >&2; exit 1; }
+    echo "PASS: two completions in one batch crash the unfixed Qt6SerialPort.dll, as they must"
+    fails drive
+    grep -q '^retrieval window open$' "$out/drive.log" ||
+        { echo "FAIL: the program on the unfixed DLL failed before the device was identified" >&2; exit 1; }
+    # Reading from the empty queue mostly faults at once; it may also leave the program hung.
+    crashed_in_dll rzt.log || echo "No crash reported: the program stopped answering (shots in $out)"
+    echo "PASS: the program identified the device, then failed on the unfixed Qt6SerialPort.dll, as it must"
+    exit 0
+fi
+
+out=${RZT_E2E_OUT:-$root/build/e2e}
 sim=$root/build/default/tools/sim/rzt-sim
 exe=$root/build/windows/rzt.exe
 qt=$root/build/qt-6.4.2-mingw-w64-x86_64
@@ -29,14 +78,29 @@ mkdir -p "$out/plugins/generic"
 /usr/lib/qt6/libexec/moc -Itests/e2e -I"$qt/include" -I"$qt/include/QtCore" -I"$qt/include/QtGui" \
     tests/e2e/wine_comm_wait_plugin.cpp -o "$out/wine_comm_wait_plugin.moc"
 x86_64-w64-mingw32-gcc-posix -c -O2 -Wall -Wextra -o "$out/wine_comm_wait.o" tests/e2e/wine_comm_wait.c
+# The same stand-ins as a plain DLL for the two-completions program, which loads it itself.
+x86_64-w64-mingw32-gcc-posix -shared -o "$out/wine_comm_wait.dll" "$out/wine_comm_wait.o"
+x86_64-w64-mingw32-g++-posix -std=c++17 -O2 -Wall -Wextra -I"$qt/include" -I"$qt/include/QtCore" \
+    -I"$qt/include/QtSerialPort" -DQT_NO_DEBUG -o "$out/wine_two_completions.exe" \
+    tests/e2e/wine_two_completions.cpp -L"$qt/lib" -lQt6SerialPort -lQt6Core
 x86_64-w64-mingw32-g++-posix -std=c++17 -shared -O2 -Wno-attributes -I"$out" -I"$qt/include" \
     -I"$qt/include/QtCore" -I"$qt/include/QtGui" -DQT_NO_DEBUG -o "$out/plugins/generic/winecommwait.dll" \
     tests/e2e/wine_comm_wait_plugin.cpp "$out/wine_comm_wait.o" -L"$qt/lib" -lQt6Gui -lQt6Core
 
 dos() { printf 'Z:%s' "$1" | tr / '\\'; }
+# Another Qt6SerialPort.dll goes in a folder of its own ahead of Qt's on the DLL path.
+dlls="$(dos "$qt/bin");$(dos /usr/lib/gcc/x86_64-w64-mingw32/12-posix);$(dos /usr/x86_64-w64-mingw32/lib)"
+serialport=$qt/bin/Qt6SerialPort.dll
+rm -rf "$out/serialport"
+if [ -n "${RZT_E2E_SERIALPORT_DLL:-}" ]; then
+    mkdir -p "$out/serialport"
+    cp "$RZT_E2E_SERIALPORT_DLL" "$out/serialport/Qt6SerialPort.dll"
+    serialport=$out/serialport/Qt6SerialPort.dll
+    dlls="$(dos "$out/serialport");$dlls"
+fi
 export WINEPREFIX=$out/prefix WINEARCH=win64 WINEDEBUG=${RZT_WINEDEBUG:--all} LC_ALL=C.UTF-8
 export WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
-export WINEPATH="$(dos "$qt/bin");$(dos /usr/lib/gcc/x86_64-w64-mingw32/12-posix);$(dos /usr/x86_64-w64-mingw32/lib)"
+export WINEPATH=$dlls
 export WINEQT_PLUGIN_PATH="$(dos "$qt/plugins");$(dos "$out/plugins")"
 # Wine keeps QT_* of the Linux side away from Windows programs; WINEQT_* reach them as QT_*.
 export WINEQT_QPA_GENERIC_PLUGINS=winecommwait
@@ -64,47 +128,78 @@ rm -f "$out/sim.in"
 mkfifo "$out/sim.in"
 sleep infinity > "$out/sim.in" &
 holder=$!
-# Header and data with spaces around some lines, which the saved file must not keep.
+# Header and the three kinds of data, with spaces around some lines (which the saved file must
+# not keep), a tab at a line's end (which it keeps) and Latin-1 bytes. "A" sends T, R and C in turn.
+rm -rf "$out/device" "$out/saved"
+mkdir -p "$out/device" "$out/saved"
 python3 - "$out" <<'PY'
 import sys
-out = sys.argv[1]
-open(out + "/header.txt", "wb").write(b"RZT-3000,SN 004211,V2.05\r\n  Kind,No.,Date,Time,Reading,Unit \r\n")
-lines = []
-for i in range(1, 121):
-    kind = "TRC"[i % 3]
-    pad = " " * (i % 4)
-    lines.append(f"{pad}{kind},{i:04d},02/03/2024,09:{i % 60:02d}:{(7 * i) % 60:02d},{800 + 37 * i},x{pad}\r\n")
-open(out + "/all.txt", "wb").write("".join(lines).encode("latin-1"))
-header = open(out + "/header.txt", "rb").read()
-text = (header + "".join(lines).encode("latin-1")).split(b"\r\n")[:-1]
-open(out + "/expected.csv", "wb").write(b"".join(l.strip(b" ") + b"\r\n" for l in text))
+out = sys.argv[1] + "/device"
+header = b"RZT-3000,SN 004211,V2.05\r\n  Kind,No.,Date,Time,Reading,Unit \r\n"
+def lines(kind, reading):
+    text = ""
+    for i in range(1, 41):
+        pad = " " * (i % 4)
+        text += f"{pad}{kind},{i:04d},02/03/2024,09:{i % 60:02d}:{(7 * i) % 60:02d},{reading(i)}{pad}\r\n"
+    return text.encode("latin-1")
+data = {"timer": lines("T", lambda i: f"{1.5 + 0.25 * i:.3f},s"),
+        "rpm": lines("R", lambda i: f"{800 + 37 * i},rpm"),
+        "chrono": lines("C", lambda i: f"{30 + i * 0.7:.1f},m/s,{i % 30}\u00b0C\t")}
+data["all"] = data["timer"] + data["rpm"] + data["chrono"]
+open(out + "/header.txt", "wb").write(header)
+for name, text in data.items():
+    open(f"{out}/{name}.txt", "wb").write(text)
+    sent = (header + text).split(b"\r\n")[:-1]
+    open(f"{out}/{name}.expected", "wb").write(b"".join(l.strip(b" ") + b"\r\n" for l in sent))
 PY
-"$sim" --header-file "$out/header.txt" --all-file "$out/all.txt" < "$out/sim.in" > "$out/sim.out" 2>&1 &
+"$sim" --header-file "$out/device/header.txt" --timer-file "$out/device/timer.txt" \
+    --rpm-file "$out/device/rpm.txt" --chrono-file "$out/device/chrono.txt" < "$out/sim.in" > "$out/sim.out" 2>&1 &
 simpid=$!
 cleanup() { "$wineserver" -k 2>/dev/null || true; kill "$simpid" "$holder" 2>/dev/null || true; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
 trap cleanup EXIT
-for _ in $(seq 200); do [ -s "$out/sim.out" ] && break; sleep 0.1; done
+for _ in $(seq 600); do [ -s "$out/sim.out" ] && break; sleep 0.1; done
 pty=$(head -n 1 "$out/sim.out")
 [ -n "$pty" ] || fail "the simulated device did not start: $(cat "$out/sim.out")"
 ln -sfn "$pty" "$WINEPREFIX/dosdevices/com9"
 echo "device on $pty as COM9"
 
+steps=${RZT_E2E_STEPS:-batch drive}
+# First, without a display: two completions in one batch, then waitForReadyRead (seconds).
+if [[ " $steps " = *" batch "* ]]; then
+    LD_PRELOAD=$out/pty_as_uart.so WINEDEBUG="$WINEDEBUG,+loaddll" "$wine" "$out/wine_two_completions.exe" \
+        COM9 "$(dos "$out/wine_comm_wait.dll")" >"$out/batch.log" 2>&1 || batch=$?
+    grep -a -E '^(round |[0-9]+ of |cannot |usage|wine: Unhandled)' "$out/batch.log" || true
+    # A crash under Wine can still end with status 0: the program's last line must be there too.
+    [ -z "${batch:-}" ] && grep -a -q '^\([0-9]*\) of \1 rounds answered' "$out/batch.log" &&
+        ! grep -a -q '^wine: Unhandled' "$out/batch.log" ||
+        fail "two completions in one batch: the program did not get every answer (status ${batch:-0})"
+    # The session ends with the program: the user's part starts its own on the virtual display.
+    "$wineserver" -k 2>/dev/null || true
+    "$wineserver" -w 2>/dev/null || true
+fi
+[[ " $steps " = *" drive "* ]] || { echo PASS; exit 0; }
+
 export out wine wineserver exe
 rm -f "$out"/*.png
-saved="$out/saved.csv"
-rm -f "$saved"
-export saved_dos=$(dos "$saved")
-xvfb-run -a -s "-screen 0 1024x768x24" tests/e2e/wine-drive.sh
+xvfb-run -a -s "-screen 0 1024x768x24" tests/e2e/wine-drive.sh 2>&1 | tee "$out/drive.log" ||
+    fail "the user's part stopped (shots, rzt.log and sim.out in $out)"
 echo status > "$out/sim.in"; echo log > "$out/sim.in"; sleep 0.5
 tail -n 4 "$out/sim.out"
 
-[ -f "$saved" ] || fail "nothing saved at $saved"
-cmp "$saved" "$out/expected.csv" || fail "the saved file differs from what the device sent"
-echo "saved file: $(stat -c %s "$saved") bytes, equal to the device's $(( $(stat -c %s "$out/header.txt") + $(stat -c %s "$out/all.txt") )) bytes after the saving rules"
+loaded=$(grep -a -o 'Loaded L"[^"]*Qt6SerialPort.dll"' "$out/rzt.log" | head -n 1 | sed 's/^Loaded L"//; s/"$//; s/\\\\/\\/g')
+echo "Qt6SerialPort.dll loaded: $loaded"
+[ "${loaded,,}" = "$(dos "$serialport" | tr '[:upper:]' '[:lower:]')" ] || fail "the program did not load $serialport"
+for kind in "timer.csv:timer:&Timer Only" "rpm.csv:rpm:&RPM Only" "chrono.csv:chrono:&Chronograph Only" "all.csv:all:&All Data"; do
+    IFS=: read -r file name caption <<<"$kind"
+    saved=$out/saved/$file
+    [ -f "$saved" ] || fail "$caption: nothing saved at $saved"
+    cmp "$saved" "$out/device/$name.expected" || fail "$caption: the saved file differs from what the device sent"
+    echo "$caption: $file $(stat -c %s "$saved") bytes, equal to the device's $(( $(stat -c %s "$out/device/header.txt") + $(stat -c %s "$out/device/$name.txt") )) bytes after the saving rules"
+done
 dir=$("$wine" reg query 'HKLM\Software\ZORV-RZT' /v DIR 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p')
 echo "DIR in the registry: $dir"
-[ "$dir" = "$(dos "$out")" ] || fail "DIR is '$dir', not $(dos "$out")"
+[ "$dir" = "$(dos "$out/saved")" ] || fail "DIR is '$dir', not $(dos "$out/saved")"
 grep -Eq '^rzt-sim: [0-9.]+ "X"' "$out/sim.out" || fail "Exit sent no X"
 echo "Exit sent X"
 echo PASS

@@ -18,18 +18,12 @@
  * Qt also starts a ReadFile (from QSerialPort::readData) while that wait is out. Its timeouts
  * (ReadIntervalTimeout MAXDWORD, no totals) mean "return at once with what is there": on
  * Windows a read that finds nothing ends at once with 0 bytes. Wine 8.0 keeps it pending until
- * bytes come, so the read and the wait end together on the same bytes, two packets at once.
- * Qt 6.4's QWinOverlappedIoNotifier miscounts such a pair: its _q_notified takes one count of
- * its semaphore for a whole batch of packets, and the next waitForReadyRead then dequeues from
- * an empty queue (a null read in dispatchNextIoResult, the program dies). So a read on a bound
- * handle with those timeouts and an empty input queue is ended here at once with 0 bytes and
- * its packet, as Windows does.
+ * bytes come, so every arrival would end the read and the wait together, which Windows never
+ * does that way. So a read on a bound handle with those timeouts and an empty input queue is
+ * ended here at once with 0 bytes and its packet, as Windows does.
  *
- * The miscount itself is Qt's and can hit on Windows too when two completions meet (the write
- * of a command and the wait for its answer, say) before Qt's main thread has taken the first;
- * under Wine, whose drawing is slow, they often do. So Qt's completion-port thread is handed
- * the next packet only once the main thread has taken the last one from the notifier's
- * semaphore (or after 50 ms): one packet in the notifier at a time, which Qt counts right.
+ * Nothing here orders or holds back the packets: Qt's notifier must cope with two completions
+ * that meet, as it must on Windows (Qt Serial Port 6.4.2 without the QTBUG-108450 fix does not).
  *
  * Every other call goes straight through.
  *
@@ -42,17 +36,11 @@
 typedef BOOL(WINAPI *WaitCommEventFn)(HANDLE, LPDWORD, LPOVERLAPPED);
 typedef HANDLE(WINAPI *CreateIoCompletionPortFn)(HANDLE, HANDLE, ULONG_PTR, DWORD);
 typedef BOOL(WINAPI *ReadFileFn)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
-typedef HANDLE(WINAPI *CreateSemaphoreWFn)(LPSECURITY_ATTRIBUTES, LONG, LONG, LPCWSTR);
-typedef DWORD(WINAPI *WaitForSingleObjectFn)(HANDLE, DWORD);
-typedef BOOL(WINAPI *GetQueuedCompletionStatusFn)(HANDLE, LPDWORD, PULONG_PTR, LPOVERLAPPED *, DWORD);
 typedef NTSTATUS(NTAPI *NtSetIoCompletionFn)(HANDLE, ULONG_PTR, ULONG_PTR, NTSTATUS, SIZE_T);
 
 static WaitCommEventFn realWaitCommEvent;
 static CreateIoCompletionPortFn realCreateIoCompletionPort;
 static ReadFileFn realReadFile;
-static CreateSemaphoreWFn realCreateSemaphoreW;
-static WaitForSingleObjectFn realWaitForSingleObject;
-static GetQueuedCompletionStatusFn realGetQueuedCompletionStatus;
 static NtSetIoCompletionFn ntSetIoCompletion;
 
 /* Handles bound to a completion port; Qt opens one serial port at a time. */
@@ -162,44 +150,6 @@ static BOOL WINAPI readFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD done
     return realReadFile(file, buffer, size, done, ov);
 }
 
-/* The notifiers' semaphores: QWinOverlappedIoNotifier makes each with CreateSemaphore(0, 255). */
-static HANDLE semaphores[maxBindings];
-static HANDLE packetTaken; /* set when the main thread takes a count of a notifier's semaphore */
-
-static HANDLE WINAPI createSemaphore(LPSECURITY_ATTRIBUTES security, LONG initial, LONG maximum,
-                                     LPCWSTR name) {
-    HANDLE result = realCreateSemaphoreW(security, initial, maximum, name);
-    if (result && initial == 0 && maximum == 255 && !name) {
-        EnterCriticalSection(&lock);
-        static int next;
-        semaphores[next++ % maxBindings] = result;
-        LeaveCriticalSection(&lock);
-    }
-    return result;
-}
-
-static DWORD WINAPI waitForSingleObject(HANDLE object, DWORD msecs) {
-    const DWORD result = realWaitForSingleObject(object, msecs);
-    if (result == WAIT_OBJECT_0) {
-        BOOL semaphore = FALSE;
-        EnterCriticalSection(&lock);
-        for (int i = 0; i < maxBindings && !semaphore; ++i) semaphore = semaphores[i] == object;
-        LeaveCriticalSection(&lock);
-        if (semaphore) SetEvent(packetTaken);
-    }
-    return result;
-}
-
-static BOOL WINAPI getQueuedCompletionStatus(HANDLE port, LPDWORD bytes, PULONG_PTR key,
-                                             LPOVERLAPPED *ov, DWORD msecs) {
-    static __thread BOOL handedOn; /* a packet went to a notifier and may not be taken yet */
-    if (handedOn) realWaitForSingleObject(packetTaken, 50);
-    const BOOL result = realGetQueuedCompletionStatus(port, bytes, key, ov, msecs);
-    handedOn = ov && *ov; /* Qt's own stop and drain packets carry no OVERLAPPED */
-    if (handedOn) ResetEvent(packetTaken);
-    return result;
-}
-
 /* Points the named imports of `module` from kernel32 at `replacement`, returning the original. */
 static void *patchImport(HMODULE module, const char *name, void *replacement) {
     BYTE *base = (BYTE *)module;
@@ -239,14 +189,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void *reserved) {
         serialPort, "CreateIoCompletionPort", (void *)bindCompletionPort);
     realWaitCommEvent = (WaitCommEventFn)patchImport(serialPort, "WaitCommEvent", (void *)waitCommEvent);
     realReadFile = (ReadFileFn)patchImport(serialPort, "ReadFile", (void *)readFile);
-    packetTaken = CreateEventW(NULL, FALSE, FALSE, NULL);
-    realCreateSemaphoreW = (CreateSemaphoreWFn)patchImport(serialPort, "CreateSemaphoreW", (void *)createSemaphore);
-    realWaitForSingleObject =
-        (WaitForSingleObjectFn)patchImport(serialPort, "WaitForSingleObject", (void *)waitForSingleObject);
-    realGetQueuedCompletionStatus = (GetQueuedCompletionStatusFn)patchImport(
-        serialPort, "GetQueuedCompletionStatus", (void *)getQueuedCompletionStatus);
-    OutputDebugStringA(realWaitCommEvent && realCreateIoCompletionPort && realReadFile && realCreateSemaphoreW &&
-                               realWaitForSingleObject && realGetQueuedCompletionStatus
+    OutputDebugStringA(realWaitCommEvent && realCreateIoCompletionPort && realReadFile
                            ? "wine_comm_wait: WaitCommEvent hooked\n"
                            : "wine_comm_wait: imports not found\n");
     return TRUE;
