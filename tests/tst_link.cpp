@@ -93,6 +93,9 @@ private slots:
 
     void unplug_data();
     void unplug();
+    void portErrors_data();
+    void portErrors();
+    void expiredWaitIsNoFault();
 
 private:
     void Connect();
@@ -471,6 +474,47 @@ void TstLink::unplug() {
     QVERIFY2(errorCount < 50, qPrintable(QString::number(errorCount)));
     QCOMPARE(errors.count(), errorCount);
     QVERIFY2(cpu < 0.1, qPrintable(QStringLiteral("CPU %1 s in 1 s").arg(cpu)));
+}
+
+void TstLink::portErrors_data() {
+    QTest::addColumn<int>("error");
+    QTest::addColumn<bool>("gone");
+    QTest::newRow("read error") << int(QSerialPort::ReadError) << true;
+    QTest::newRow("resource error") << int(QSerialPort::ResourceError) << true;
+    // What Qt on Windows passes through from the driver of a converter that was pulled out;
+    // a pseudo-terminal never answers with these.
+    QTest::newRow("permission error") << int(QSerialPort::PermissionError) << true;
+    QTest::newRow("unknown error") << int(QSerialPort::UnknownError) << true;
+    QTest::newRow("an unsupported setting is no loss") << int(QSerialPort::UnsupportedOperationError) << false;
+}
+
+void TstLink::portErrors() {
+    QFETCH(int, error);
+    QFETCH(bool, gone);
+    OpenPort();
+    link_->PortSearching = true;
+    link_->timID.start();
+    QSignalSpy closing(&link_->Comm, &QIODevice::aboutToClose);
+    // A vanished port reports its error again and again.
+    for (int i = 0; i < 3; ++i)
+        emit link_->Comm.errorOccurred(static_cast<QSerialPort::SerialPortError>(error));
+    QTest::qWait(100);
+    QCOMPARE(closing.count(), gone ? 1 : 0);
+    QCOMPARE(link_->Comm.isOpen(), !gone);
+    QCOMPARE(windows_->lost, gone ? 1 : 0);
+}
+
+void TstLink::expiredWaitIsNoFault() {
+    sim_->switchOff();
+    Connect();
+    QSignalSpy errors(&link_->Comm, &QSerialPort::errorOccurred);
+    QCOMPARE(link_->SendAndReceive(QStringLiteral("?"), 0.1f), qint16(1));
+    QVERIFY(errors.contains(QVariantList{QVariant::fromValue(QSerialPort::TimeoutError)}));
+    QCOMPARE(link_->Comm.error(), QSerialPort::NoError);
+    QVERIFY(link_->Comm.isOpen());
+    sim_->switchOn();
+    QCOMPARE(link_->SendAndReceive(QStringLiteral("?"), 0.1f), qint16(0));
+    QCOMPARE(windows_->lost, 0);
 }
 
 QTEST_GUILESS_MAIN(TstLink)

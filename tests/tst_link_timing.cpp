@@ -3,6 +3,7 @@
 #include "Stopwatch.h"
 #include "TextHelpers.h"
 #include "TestSupport.h"
+#include "modMain.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -30,6 +31,8 @@ private slots:
     void getFolderPath();
     void versionText_data();
     void versionText();
+    void exchangeOnAPortNotOpen_data();
+    void exchangeOnAPortNotOpen();
 };
 
 void TstLinkTiming::slotsOutsideTheRangeChangeNothing_data() {
@@ -240,6 +243,31 @@ void TstLinkTiming::versionText() {
     QFETCH(int, revision);
     QFETCH(QString, expected);
     QCOMPARE(VersionText(major, minor, revision), expected);
+}
+
+// Runs on Windows too, where a wait on a port that is not open crashes some versions of Qt
+// Serial Port: the exchange must not wait on the port then, only sleep out its window.
+void TstLinkTiming::exchangeOnAPortNotOpen_data() {
+    QTest::addColumn<bool>("triedToOpen");
+    QTest::newRow("never opened") << false;
+    QTest::newRow("refused to open") << true;
+}
+
+void TstLinkTiming::exchangeOnAPortNotOpen() {
+    QFETCH(bool, triedToOpen);
+    modMain link;
+#ifdef Q_OS_WIN
+    link.PortList = {QStringLiteral("COM201")};
+#else
+    link.PortList = {QStringLiteral("/dev/rzt-no-such-port")};
+#endif
+    if (triedToOpen) link.OpenFirstPort();
+    QVERIFY(!link.Comm.isOpen());
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(link.SendAndReceive(QStringLiteral("?"), 0.1f), qint16(1));
+    QVERIFY2(clock.elapsed() >= 200 && clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(link.PortReply, QString());
 }
 
 QTEST_GUILESS_MAIN(TstLinkTiming)

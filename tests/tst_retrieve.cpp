@@ -125,11 +125,11 @@ struct FlushProbe {
     static inline QByteArray targetAtFlush;
     static inline int failure = 0;
     static inline int calls = 0;
-    static int Flush(int handle) {
+    static int Flush(qintptr handle) {
         ++calls;
         targetAtFlush = FileBytes(target);
         if (failure != 0) return failure;
-        return ::fsync(handle) == 0 ? 0 : errno;
+        return ::fsync(static_cast<int>(handle)) == 0 ? 0 : errno;
     }
 };
 

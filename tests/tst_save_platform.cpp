@@ -1,11 +1,17 @@
 // Saving on the platform's own terms: the remembered folder ("DIR") in the platform's
 // separators and kept per user when the machine-wide root refuses it, and the failure number
-// and text of the system (GetLastError and FormatMessage on Windows).
+// and text of the system (GetLastError and FormatMessage on Windows) in the save's messages,
+// and a flush the drive does not support.
 
+#include "TestDialogs.h"
 #include "clsReg.h"
+#include "modMain.h"
 #include "retrieve/SaveFile.h"
 #include "retrieve/SavedFolder.h"
+#include "retrieve/frmMain.h"
+#include "RichTextBox.h"
 
+#include <QLabel>
 #include <QTemporaryDir>
 #include <cerrno>
 #include <QtTest>
@@ -16,6 +22,8 @@
 #include <windows.h>
 #else
 #include "IniRegStore.h"
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -53,6 +61,46 @@ private:
     bool refuseMachine_;
 };
 
+// The drive's answer to the flush before the replacing.
+struct FlushAnswer {
+    static inline int answer = 0;
+    static int Flush(qintptr) { return answer; }
+};
+
+// A folder that refuses new files to this user, for as long as this lives: by its permissions
+// where this user is bound by them (not root), else on Windows by the create being refused in
+// the system's place (under Wine the tests run as root, and Wine maps access onto the Unix
+// permissions, which root passes).
+class DeniedFolder {
+public:
+    explicit DeniedFolder(const QString& folder) : folder_(folder) {
+#ifdef Q_OS_WIN
+        refusing = true;
+        SetCreateBeside([](const wchar_t*) -> void* {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        });
+#else
+        static_cast<void>(::chmod(QFile::encodeName(folder).constData(), 0555));
+        QFile probe(folder + QStringLiteral("/probe"));
+        held = !probe.open(QIODevice::WriteOnly);
+        if (!held) probe.remove();
+#endif
+    }
+    ~DeniedFolder() {
+#ifdef Q_OS_WIN
+        SetCreateBeside(nullptr);
+#else
+        static_cast<void>(::chmod(QFile::encodeName(folder_).constData(), 0755));
+#endif
+    }
+    bool held = false;     // the folder itself refuses
+    bool refusing = false; // the create is refused in the system's place
+
+private:
+    QString folder_;
+};
+
 } // namespace
 
 class TstSavePlatform : public QObject {
@@ -61,8 +109,8 @@ private slots:
     void init();
     void rememberedFolder_data();
     void rememberedFolder();
-    void failureNumbersAreTheSystems_data();
-    void failureNumbersAreTheSystems();
+    void saveOutcomes_data();
+    void saveOutcomes();
 
 private:
     std::unique_ptr<clsReg> Reg(bool refuseMachine);
@@ -72,6 +120,9 @@ private:
 void TstSavePlatform::init() {
     dir_ = std::make_unique<QTemporaryDir>();
     QVERIFY(dir_->isValid());
+    // The window's own settings store: on Windows the prefix's registry, elsewhere a file
+    // under the configuration folder, here a temporary one.
+    qputenv("XDG_CONFIG_HOME", dir_->filePath(QStringLiteral("config")).toUtf8());
     auto reg = Reg(false);
     reg->DeleteValue(clsReg::LocalMachine, Section, Dir);
     reg->DeleteValue(clsReg::CurrentUser, Section, Dir);
@@ -131,57 +182,96 @@ void TstSavePlatform::rememberedFolder() {
     }
 }
 
-void TstSavePlatform::failureNumbersAreTheSystems_data() {
+void TstSavePlatform::saveOutcomes_data() {
     QTest::addColumn<QString>("kind");
-    QTest::newRow("missing folder") << "missing folder";
+    QTest::addColumn<QString>("lead"); // of the message; empty: the save goes through
+    QTest::addColumn<int>("number");   // the system's, in the message or from the flush
+    const QString open = QStringLiteral("Could not Open ");
+    const QString close = QStringLiteral("Could not Close ");
 #ifdef Q_OS_WIN
-    QTest::newRow("file held open without sharing") << "held";
+    QTest::newRow("missing folder") << "missing" << open << int(ERROR_PATH_NOT_FOUND);
+    QTest::newRow("folder the user may not write to") << "denied" << open << int(ERROR_ACCESS_DENIED);
+    QTest::newRow("file held open without sharing") << "held" << open << int(ERROR_SHARING_VIOLATION);
+    QTest::newRow("flush: invalid function") << "flush" << QString() << int(ERROR_INVALID_FUNCTION);
+    QTest::newRow("flush: not supported") << "flush" << QString() << int(ERROR_NOT_SUPPORTED);
+    QTest::newRow("flush: disk full") << "flush" << close << int(ERROR_DISK_FULL);
+#else
+    QTest::newRow("missing folder") << "missing" << open << ENOENT;
+    QTest::newRow("folder the user may not write to") << "denied" << open << EACCES;
+    QTest::newRow("flush: invalid") << "flush" << QString() << EINVAL;
+    QTest::newRow("flush: not supported") << "flush" << QString() << ENOTSUP;
+    QTest::newRow("flush: disk full") << "flush" << close << ENOSPC;
 #endif
 }
 
-void TstSavePlatform::failureNumbersAreTheSystems() {
+// Through the window, as the user saves: the message, the status, the old file, "DIR".
+void TstSavePlatform::saveOutcomes() {
     QFETCH(QString, kind);
-    if (kind == QLatin1String("missing folder")) {
-        const QString path = dir_->filePath(QStringLiteral("no such folder/run.csv"));
-        const SaveOutcome outcome = WriteWholeFile(path, QByteArrayLiteral("A\r\n"));
-        QCOMPARE(outcome.failed, SaveOutcome::Step::Open);
-#ifdef Q_OS_WIN
-        QCOMPARE(outcome.number, 3); // ERROR_PATH_NOT_FOUND
-        // Windows words it "The system cannot find the path specified.", Wine "Path not found."
-        QCOMPARE(outcome.description, qt_error_string(3));
-#else
-        QCOMPARE(outcome.number, ENOENT);
-        QCOMPARE(outcome.description, qt_error_string(ENOENT));
-#endif
-        QVERIFY(!QFile::exists(path));
-        return;
-    }
-#ifdef Q_OS_WIN
-    // Another program holds the file open and shares nothing: the save cannot replace it, and
-    // the file keeps what it had.
-    const QString path = dir_->filePath(QStringLiteral("held.csv"));
-    {
+    QFETCH(QString, lead);
+    QFETCH(int, number);
+    const QString folder = dir_->filePath(kind == QLatin1String("missing") ? QStringLiteral("no such folder")
+                                                                            : QStringLiteral("data"));
+    const QString path = folder + QStringLiteral("/run.csv");
+    if (kind != QLatin1String("missing")) {
+        QVERIFY(QDir().mkpath(folder));
         QFile old(path);
         QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write("old\r\n");
+        old.write("OLD,1\r\n");
     }
-    HANDLE held = CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()),
-                              GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    QVERIFY(held != INVALID_HANDLE_VALUE);
-    const SaveOutcome outcome = WriteWholeFile(path, QByteArrayLiteral("new\r\n"));
-    CloseHandle(held);
-    QVERIFY(!outcome.Ok());
-    // ERROR_SHARING_VIOLATION or ERROR_ACCESS_DENIED, depending on the step that meets the lock
-    QVERIFY2(outcome.number == ERROR_SHARING_VIOLATION || outcome.number == ERROR_ACCESS_DENIED,
-             qPrintable(QString::number(outcome.number) + QStringLiteral(" ") + outcome.description));
-    QCOMPARE(outcome.description, qt_error_string(outcome.number));
-    QVERIFY(!outcome.description.isEmpty());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArrayLiteral("old\r\n"));
+
+    std::unique_ptr<DeniedFolder> denied;
+    if (kind == QLatin1String("denied")) {
+        denied = std::make_unique<DeniedFolder>(folder);
+        if (!denied->held && !denied->refusing) QSKIP("every folder takes new files for this user (root)");
+        qInfo("%s", denied->held ? "the folder refuses new files" : "the create is refused in its place");
+    }
+    FlushAnswer::answer = number;
+    if (kind == QLatin1String("flush")) SetFlushToDisk(&FlushAnswer::Flush);
+    const auto restoreFlush = qScopeGuard([] { SetFlushToDisk(nullptr); });
+#ifdef Q_OS_WIN
+    HANDLE held = INVALID_HANDLE_VALUE;
+    if (kind == QLatin1String("held"))
+        held = CreateFileW(QDir::toNativeSeparators(path).toStdWString().c_str(),
+                           GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    const auto release = qScopeGuard([&] {
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(std::exchange(held, INVALID_HANDLE_VALUE));
+    });
+    if (kind == QLatin1String("held")) QVERIFY(held != INVALID_HANDLE_VALUE);
 #endif
+
+    modMain link;
+    link.Reg = std::make_unique<clsReg>();
+    TestDialogs dialogs;
+    frmMain window(link, dialogs);
+    window.txt->SetText(QStringLiteral("NEW,2\r\n"));
+    dialogs.saveAnswers.enqueue(path);
+    window.cmd_Click(5);
+    denied.reset();
+#ifdef Q_OS_WIN
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(std::exchange(held, INVALID_HANDLE_VALUE));
+#endif
+
+    if (lead.isEmpty()) {
+        QCOMPARE(dialogs.messages.size(), 0);
+        QCOMPARE(window.lblStatus->text(), QStringLiteral("Save Data Complete"));
+    } else {
+        QCOMPARE(dialogs.messages.size(), 1);
+        QCOMPARE(dialogs.messages[0].text, lead + QDir::toNativeSeparators(path) +
+                                               QStringLiteral("\r\nErr: ") + QString::number(number) +
+                                               QStringLiteral(" - ") + qt_error_string(number));
+        QCOMPARE(dialogs.messages[0].icon, Dialogs::Icon::Critical);
+        QCOMPARE(window.lblStatus->text(), QStringLiteral("Errors will Saving Data"));
+    }
+    if (kind != QLatin1String("missing")) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), lead.isEmpty() ? QByteArrayLiteral("NEW,2\r\n") : QByteArrayLiteral("OLD,1\r\n"));
+        // No temporary file left behind.
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("run.csv")});
+    }
+    QCOMPARE(ReadSavedFolder(*link.Reg), QDir::toNativeSeparators(folder));
 }
 
-QTEST_GUILESS_MAIN(TstSavePlatform)
+QTEST_MAIN(TstSavePlatform)
 #include "tst_save_platform.moc"

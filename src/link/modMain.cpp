@@ -72,6 +72,8 @@ qint16 modMain::SendAndReceive(const QString& command, float waitValue) {
         const double elapsed = TimeElapsed(1);
         if (elapsed > window || Ending()) break;
         const int msecs = MsecsPast(window, elapsed);
+        // Never a wait on a port that is not open: Qt's Windows backend has no notifier then
+        // and, in some versions, crashes on it.
         if (!Comm.isOpen() || !Comm.waitForReadyRead(msecs)) {
             const double now = TimeElapsed(1);
             if (now <= window) QThread::usleep(static_cast<unsigned long>(MsecsPast(window, now)) * 1000);
@@ -194,9 +196,26 @@ void modMain::EndIdentification() {
 }
 
 void modMain::OnPortError(QSerialPort::SerialPortError error) {
-    // A converter that is pulled out shows as a read error on an open port, repeated without
-    // end and with the port still reporting open. Treat it as the port gone: close it once.
-    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError) return;
+    switch (error) {
+    case QSerialPort::TimeoutError:
+        // Every wait for data that runs out reports this. The port is fine; left standing,
+        // the stale error would be read as the outcome of whatever the port does next.
+        Comm.clearError();
+        return;
+    // A converter that is pulled out shows as an error on an open port, repeated without end
+    // and with the port still reporting open: a read error or a resource error, and on
+    // Windows whatever the driver answered, passed through unmapped (access denied, a
+    // general failure). Treat each as the port gone: close it once.
+    case QSerialPort::ReadError:
+    case QSerialPort::ResourceError:
+    case QSerialPort::PermissionError:
+    case QSerialPort::UnknownError:
+        break;
+    default:
+        return;
+    }
+    // Before the port has opened, these are the reasons a candidate refused to open: the
+    // search deals with them.
     if (!Comm.isOpen() || closeQueued_) return;
     closeQueued_ = true;
     QMetaObject::invokeMethod(this, &modMain::PortVanished, Qt::QueuedConnection);
