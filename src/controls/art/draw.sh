@@ -54,6 +54,9 @@ for size in 16 22 24 32 48 64 128 256; do
     convert "$tmp/rzt-big.png" -resize "${size}x${size}" -define png:color-type=6 \
         -strip "PNG32:icons/rzt-$size.png"
 done
+# The same sizes for Windows, in one .ico: the program's resource and its setup program.
+convert icons/rzt-16.png icons/rzt-24.png icons/rzt-32.png icons/rzt-48.png icons/rzt-64.png \
+    icons/rzt-256.png icons/rzt.ico
 
 # Exit: an open door with a green arrow leaving it.
 convert -size 64x64 xc:none \
