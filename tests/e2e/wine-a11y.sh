@@ -43,8 +43,11 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     sleep 5
     import -window root "$out/search-after-probe.png" 2>/dev/null || true
     if kill -0 "$program" 2>/dev/null; then alive=1; else alive=0; fi
+    echo "program still running 5 s after the probe: $alive"
+    # Closed as a user closes it, so that it leaves no lock behind for the next run.
+    "$wine" "$out/wine_uia_probe.exe" "$title" 5 close
+    for _ in $(seq 40); do kill -0 "$program" 2>/dev/null || break; sleep 0.25; done
     "$wineserver" -k
     wait "$program" 2>/dev/null
-    echo "program still running 5 s after the probe: $alive"
     [ "$probe" = 0 ] && [ "$alive" = 1 ]
 '
