@@ -169,6 +169,17 @@ def main(rzt, sim):
               searched[-2:] == ["Waiting for the device to answer", "Device Found"],
               "progress bar: " + ", ".join("'%s'" % s for s in searched))
 
+        def focused():
+            found = pyatspi.findDescendant(
+                window, lambda a: a is not None and a.getState().contains(pyatspi.STATE_FOCUSED))
+            return found if found is not None and showing(found) else None
+
+        def describe(acc):
+            return "%s '%s'" % (acc.getRoleName(), acc.name) if acc is not None else "nothing"
+
+        has_focus = wait_for("focus in the retrieval window", focused, 10)
+        check("focus after the hand-over", has_focus.name == "Timer Only", describe(has_focus))
+
         caption = named("label", "Status:")
         check("caption 'Status:'", caption is not None, "label 'Status:'")
 
@@ -202,6 +213,9 @@ def main(rzt, sim):
               [a[2] for a in told] == ["Loading Data", "Data Received"],
               "; ".join("%s from %s: '%s'" % a for a in told))
         check("read together", True, "%s %s" % (caption.name, status.name))
+        has_focus = focused()
+        check("focus after the download", has_focus is not None and has_focus.name == "Timer Only",
+              describe(has_focus))
 
         expected = shown_text(HEADER + DATA)
 
