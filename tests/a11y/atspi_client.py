@@ -240,6 +240,10 @@ def main(rzt, sim):
         check("downloaded text equals what the window shows", read == expected,
               "%d lines, first %r, last %r" % (read.count("\n") + 1, read.split("\n")[0],
                                                 read.split("\n")[-1]))
+        inserted = [a for a in announced
+                    if a[0] == "object:text-changed:insert" and a[1] == view.getRoleName()]
+        check("the view told the client of the new text", len(inserted) >= 1,
+              "%d insertions, %d characters" % (len(inserted), sum(len(a[2]) for a in inserted)))
         line = text.getTextAtOffset(len(HEADER) + 3, pyatspi.TEXT_BOUNDARY_LINE_START)
         check("line at an offset", line[0].rstrip("\n") == expected.split("\n")[2],
               "%r at %d..%d" % (line[0], line[1], line[2]))
