@@ -129,7 +129,13 @@ def main(rzt, sim):
         def showing(acc):
             return acc.getState().contains(pyatspi.STATE_SHOWING)
 
-        app = wait_for("program on the accessibility bus", application, 60)
+        def program_on_bus():
+            if program.poll() is not None:
+                check("program on the accessibility bus", False,
+                      "the program ended with exit code %s" % program.returncode)
+            return application()
+
+        app = wait_for("program on the accessibility bus", program_on_bus, 60)
         check("program on the accessibility bus", True, "application '%s'" % app.name)
 
         def search_window():
@@ -234,6 +240,13 @@ def main(rzt, sim):
         check("text view with a Text interface", view is not None,
               "%s '%s'" % (view.getRoleName(), view.name) if view else "none")
         text = view.queryText()
+        # The view draws, and indexes, what arrived a few times a second: right after the
+        # status line changed it may still show the text before the line ends were rewritten.
+        clock = time.monotonic()
+        wait_for("the view shows the rewritten text",
+                 lambda: True if text.characterCount == len(expected) else None, 10)
+        check("the view shows the rewritten text", True,
+              "%.0f ms after 'Data Received' was read" % ((time.monotonic() - clock) * 1000))
         read = text.getText(0, -1)
         check("character count", text.characterCount == len(expected),
               "%d characters" % text.characterCount)
