@@ -23,6 +23,7 @@ HEADER = b"RZT-3000 DATA DUMP\r\nUNIT,SERIAL\r\n"
 DATA = (b"T,1,00:01:02.345\r\nT,2,00:01:03.120\r\nR,1,8450 RPM\r\n"
         b"C,1,12.50 s,21\xb0C\r\nC,2,12.75 s,22\xb0C\r\nunfinished")
 
+
 def check(what, ok, read):
     print(("PASS " if ok else "FAIL ") + what + ": " + read, flush=True)
     if not ok:
@@ -41,23 +42,24 @@ def main(rzt, sim):
     gi.require_version("Atspi", "2.0")
     from gi.repository import Gio, GLib
 
-    launcher = subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
-    # The library connects to the accessibility bus when it is loaded: only once the launcher
-    # has taken its name on the session bus.
-    loop = GLib.MainLoop()
-    up = []
-    watch = Gio.bus_watch_name(Gio.BusType.SESSION, "org.a11y.Bus", Gio.BusNameWatcherFlags.NONE,
-                               lambda *_: (up.append(True), loop.quit()), None)
-    timeout = GLib.timeout_add_seconds(30, lambda: loop.quit() or True)
-    loop.run()
-    Gio.bus_unwatch_name(watch)
-    GLib.source_remove(timeout)
-    check("accessibility bus", bool(up), "org.a11y.Bus on the private session bus")
-    import pyatspi
-
-    procs = [launcher]
+    procs = [subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])]
+    folder = tempfile.TemporaryDirectory(prefix="rzt-a11y-")
     try:
-        work = tempfile.mkdtemp(prefix="rzt-a11y-")
+        # The library connects to the accessibility bus when it is loaded: only once the
+        # launcher has taken its name on the session bus.
+        loop = GLib.MainLoop()
+        up = []
+        watch = Gio.bus_watch_name(Gio.BusType.SESSION, "org.a11y.Bus",
+                                   Gio.BusNameWatcherFlags.NONE,
+                                   lambda *_: (up.append(True), loop.quit()), None)
+        timeout = GLib.timeout_add_seconds(30, lambda: loop.quit() or True)
+        loop.run()
+        Gio.bus_unwatch_name(watch)
+        GLib.source_remove(timeout)
+        check("accessibility bus", bool(up), "org.a11y.Bus on the private session bus")
+        import pyatspi
+
+        work = folder.name
         files = {"header": HEADER, "all": DATA}
         for name, content in files.items():
             with open(os.path.join(work, name), "wb") as f:
@@ -130,12 +132,12 @@ def main(rzt, sim):
             return acc.getState().contains(pyatspi.STATE_SHOWING)
 
         def program_on_bus():
-            if program.poll() is not None:
-                check("program on the accessibility bus", False,
-                      "the program ended with exit code %s" % program.returncode)
-            return application()
+            return "ended" if program.poll() is not None else application()
 
         app = wait_for("program on the accessibility bus", program_on_bus, 60)
+        if app == "ended":
+            check("program on the accessibility bus", False,
+                  "the program ended with exit code %s" % program.returncode)
         check("program on the accessibility bus", True, "application '%s'" % app.name)
 
         def search_window():
@@ -279,6 +281,7 @@ def main(rzt, sim):
                     proc.wait(10)
                 except subprocess.TimeoutExpired:
                     proc.kill()
+        folder.cleanup()
     return 0
 
 
