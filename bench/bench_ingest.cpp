@@ -5,11 +5,15 @@
 // loop in each step, and the peak memory; then, in the same run, the rate of a plain reader
 // draining the same burst from the same port. Asserts nothing.
 //
-//   bench_ingest [--mib=N] [--shots=FOLDER]
+//   bench_ingest [--mib=N] [--shots=FOLDER] [--label=TEXT] [--linger=SECONDS] [--no-reference]
 //     --mib: the size of the burst (default 20); a plain number, the shortening argument that
 //            ./scripts/bench gives every benchmark, changes nothing here
 //     --shots: pictures of the window halfway through the download and after it, with a
 //              selection (they cost time: the figures of such a run are not the ones to quote)
+//     --label: printed first, and with the summary line at the end
+//     --linger: keeps the window's events running this long after the save, stalls measured
+//               (time for a screen reader to read the downloaded text)
+//     --no-reference: leaves out the plain readers of the same burst
 
 #include "BenchSupport.h"
 #include "Dialogs.h"
@@ -22,6 +26,7 @@
 #include "retrieve/RetrieveText.h"
 #include "retrieve/frmMain.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -205,11 +210,17 @@ int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     double mib = 20.0;
+    double linger = 0;
+    bool reference = true;
     QString shots;
+    QByteArray label;
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
         if (arg.startsWith("--mib=")) mib = arg.mid(6).toDouble();
         if (arg.startsWith("--shots=")) shots = QString::fromLocal8Bit(arg.mid(8));
+        if (arg.startsWith("--label=")) label = arg.mid(8);
+        if (arg.startsWith("--linger=")) linger = arg.mid(9).toDouble();
+        if (arg == "--no-reference") reference = false;
     }
     QTemporaryDir temporary;
     qputenv("XDG_CONFIG_HOME", (temporary.path() + QStringLiteral("/config")).toUtf8());
@@ -251,6 +262,7 @@ int main(int argc, char* argv[]) {
     const pid_t simThread = FindThread("rzt-sim device");
     const double simCpuBefore = OtherThreadCpu(simThread);
     const double cpuBefore = ProcessCpu();
+    if (!label.isEmpty()) std::printf("== %s\n", label.constData());
     std::printf("%.1f MiB of readings (%lld lines), sent with no line-rate pacing\n",
                 static_cast<double>(data.size()) / (1024.0 * 1024.0),
                 static_cast<long long>(data.count('\n')));
@@ -269,9 +281,9 @@ int main(int argc, char* argv[]) {
 
     if (!shots.isEmpty()) {
         TextView* view = window.txt->PlainView();
-        view->verticalScrollBar()->setValue(view->LineCount() / 2);
-        const qsizetype start = view->LineStart(view->TopLine() + 2) + 7;
-        view->SetSelection(start, view->LineStart(view->TopLine() + 4) + 12);
+        view->verticalScrollBar()->setValue(view->Lines().LineCount() / 2);
+        const qsizetype start = view->Lines().LineStart(view->TopLine() + 2) + 7;
+        view->SetSelection(start, view->Lines().LineStart(view->TopLine() + 4) + 12);
         window.grab().save(shots + QStringLiteral("/ingest-done.png"));
     }
     Clock::time_point letterAt = clickAt;
@@ -283,7 +295,8 @@ int main(int argc, char* argv[]) {
     window.cmd_Click(5);
     const auto savedAt = Clock::now();
     const QString saveStatus = window.lblStatus->text();
-    RunEvents(100);
+    RunEvents(100 + static_cast<int>(linger * 1000));
+    const auto lingered = Clock::now();
     heartbeat.Stop();
     const double cpu = ProcessCpu() - cpuBefore;
     const double simCpu = OtherThreadCpu(simThread) - simCpuBefore;
@@ -328,6 +341,8 @@ int main(int argc, char* argv[]) {
     const double worst = std::max({receive.max, gap.max, convert.max, save.max});
     std::printf("  worst while receiving, rewriting and saving: %.1f ms (target <= 100 ms: %s)\n",
                 worst, Verdict(worst <= 100.0));
+    const Stats after = heartbeat.Within(savedAt + std::chrono::milliseconds(50), lingered);
+    if (linger > 0) PrintStall("after the save (a reader may read it all)", after, false);
     std::printf("  (the header exchange's collection window lets no events run by design; it is "
                 "shown apart)\n");
     std::printf("  stalls over 30 ms, due at (s from the letter):");
@@ -340,6 +355,15 @@ int main(int argc, char* argv[]) {
 
     std::printf("\nMemory: peak resident %.0f MB (target <= 200 MB: %s); %.0f MB before the download\n",
                 peak, Verdict(peak <= 200.0), rssBefore);
+
+    std::printf("\nsummary%s%s: accessibility %s; \"%s\" %.3f s after the click; worst stall "
+                "%.1f ms (receiving %.1f, rewrite %.1f, saving %.1f%s)\n",
+                label.isEmpty() ? "" : " - ", label.constData(),
+                QAccessible::isActive() ? "active" : "not active", qPrintable(status),
+                Seconds(doneAt - clickAt), worst, receive.max,
+                convert.max, save.max,
+                linger > 0 ? qPrintable(QStringLiteral(", after it %1").arg(after.max, 0, 'f', 1)) : "");
+    if (!reference) return 0;
 
     // The reference, same port, same burst.
     link.SetWindows(nullptr);

@@ -271,8 +271,9 @@ void TstRetrieve::tabOrder() {
     main_->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(main_.get()));
     main_->cmd(0)->setFocus();
-    const QList<QWidget*> expected = {main_->cmd(5), main_->cmd(6), main_->cmd(1),
-                                      main_->cmd(2), main_->cmd(3), main_->txt->DisplayWidget()};
+    // The order the window is read in: the data buttons, the text below them, Save, Exit.
+    const QList<QWidget*> expected = {main_->cmd(1), main_->cmd(2), main_->cmd(3),
+                                      main_->txt->DisplayWidget(), main_->cmd(5), main_->cmd(6)};
     for (QWidget* next : expected) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), next);

@@ -1,10 +1,12 @@
-// The plain view of the text box: its line index after appends and replacements, that a paint
-// draws the lines on screen and no others however long the text, selection and copy of the
-// buffer's exact characters, and following appended text only while the user is at the bottom.
+// The plain view of the text box: its line index after appends and replacements, the shown
+// text a screen reader reads and its pieces, that a paint draws the lines on screen and no
+// others however long the text, selection and copy of the buffer's exact characters, following
+// appended text only while the user is at the bottom, and what the view tells a screen reader.
 
 #include "RichTextBox.h"
 #include "TextView.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QScreen>
@@ -13,6 +15,9 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextEdit>
+#include <QtGui/private/qguiapplication_p.h>
+#include <QtGui/qpa/qplatformaccessibility.h>
+#include <QtGui/qpa/qplatformintegration.h>
 
 namespace {
 
@@ -34,10 +39,10 @@ QStringList LinesOf(const QString& text) {
     return lines;
 }
 
-QStringList ShownLines(const TextView* view) {
+QStringList ShownLines(const TextLines& index) {
     QStringList lines;
-    for (int i = 0; i < view->LineCount(); ++i)
-        lines << view->LineText(i);
+    for (int i = 0; i < index.LineCount(); ++i)
+        lines << index.LineText(i);
     return lines;
 }
 
@@ -72,11 +77,56 @@ struct Shown {
     }
 };
 
+// What the view told a screen reader.
+struct Told {
+    QAccessible::Event type;
+    int position; // where text changed; the caret, for a caret event
+    QString removed, inserted;
+};
+std::vector<Told> told;
+
+void Record(QAccessibleEvent* event) {
+    if (!qobject_cast<TextView*>(event->object())) return;
+    switch (event->type()) {
+    case QAccessible::TextInserted: {
+        const auto* e = static_cast<QAccessibleTextInsertEvent*>(event);
+        told.push_back({e->type(), e->changePosition(), QString(), e->textInserted()});
+        break;
+    }
+    case QAccessible::TextUpdated: {
+        const auto* e = static_cast<QAccessibleTextUpdateEvent*>(event);
+        told.push_back({e->type(), e->changePosition(), e->textRemoved(), e->textInserted()});
+        break;
+    }
+    case QAccessible::TextRemoved: {
+        const auto* e = static_cast<QAccessibleTextRemoveEvent*>(event);
+        told.push_back({e->type(), e->changePosition(), e->textRemoved(), QString()});
+        break;
+    }
+    case QAccessible::TextCaretMoved:
+        told.push_back({event->type(), static_cast<QAccessibleTextCursorEvent*>(event)->cursorPosition(),
+                        QString(), QString()});
+        break;
+    default:
+        break;
+    }
+}
+
+QAccessibleTextInterface* ReaderOf(TextView* view) {
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(view);
+    return iface ? iface->textInterface() : nullptr;
+}
+
+// Device text with every kind of line break, a tab and an empty line. Shown:
+// "T,000001,02/03\nR,\t17\n\nlast", 26 characters.
+const QString Readings = QStringLiteral("T,000001,02/03\r\nR,\t17\r\rlast");
+
 } // namespace
 
 class TstTextView : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void lineIndexAcrossChunks_data();
     void lineIndexAcrossChunks();
     void lineIndexAfterReplacing_data();
@@ -92,7 +142,20 @@ private slots:
     void followsOnlyAtTheBottom();
     void keyboardScrolling_data();
     void keyboardScrolling();
+    void piecesOfShownText_data();
+    void piecesOfShownText();
+    void readerCaretAndSelection_data();
+    void readerCaretAndSelection();
+    void readerFollowsInBatches_data();
+    void readerFollowsInBatches();
 };
+
+// As when a screen reader is listening: the view tells it what changes, here to a recorder.
+void TstTextView::initTestCase() {
+    QGuiApplicationPrivate::platformIntegration()->accessibility()->setActive(true);
+    QVERIFY(QAccessible::isActive());
+    QAccessible::installUpdateHandler(Record);
+}
 
 void TstTextView::lineIndexAcrossChunks_data() {
     QTest::addColumn<QStringList>("chunks");
@@ -116,34 +179,50 @@ void TstTextView::lineIndexAcrossChunks_data() {
         << qsizetype(57);
 }
 
-// Indexed chunk by chunk or all at once, the view reads the lines the slow reference reads,
-// and the lines the formatted display makes paragraphs of.
+// Indexed chunk by chunk or all at once, the index reads the lines the slow reference reads,
+// and the lines the formatted display makes paragraphs of; its shown text is those lines
+// joined by LF, and every shown offset maps to the buffer and back.
 void TstTextView::lineIndexAcrossChunks() {
     QFETCH(QStringList, chunks);
     QFETCH(qsizetype, widest);
-    RichTextBox stepwise(nullptr, RichTextBox::Display::Plain);
-    RichTextBox atOnce(nullptr, RichTextBox::Display::Plain);
+    QString buffer;
+    TextLines stepwise;
+    stepwise.SetSource(&buffer);
     RichTextBox formatted;
+    // A new source is indexed whole, and after that only what is added.
+    auto expected = TextLines::Change::Rebuilt;
     for (const QString& chunk : chunks) {
-        for (RichTextBox* box : {&stepwise, &atOnce, &formatted})
-            box->SetSelText(chunk);
-        stepwise.FlushRender();
+        buffer += chunk;
+        formatted.SetSelText(chunk);
+        QCOMPARE(stepwise.Sync(), expected);
+        expected = TextLines::Change::Extended;
     }
-    atOnce.FlushRender();
     formatted.FlushRender();
     const QString text = chunks.join(QString());
-    QCOMPARE(stepwise.Text(), text);
-    QCOMPARE(ShownLines(stepwise.PlainView()), LinesOf(text));
-    QCOMPARE(ShownLines(atOnce.PlainView()), LinesOf(text));
-    QCOMPARE(ShownLines(stepwise.PlainView()), Paragraphs(formatted.View()->document()));
-    QCOMPARE(stepwise.PlainView()->IndexedLength(), text.size());
-    QCOMPARE(stepwise.PlainView()->WidestLine(), widest);
-    QCOMPARE(atOnce.PlainView()->WidestLine(), widest);
+    TextLines atOnce;
+    atOnce.SetSource(&text);
+    atOnce.Sync();
+    const QStringList lines = LinesOf(text);
+    QCOMPARE(ShownLines(stepwise), lines);
+    QCOMPARE(ShownLines(atOnce), lines);
+    QCOMPARE(ShownLines(stepwise), Paragraphs(formatted.View()->document()));
+    QCOMPARE(stepwise.IndexedLength(), text.size());
+    QCOMPARE(stepwise.WidestLine(), widest);
+    QCOMPARE(atOnce.WidestLine(), widest);
     // Line starts point into the buffer: each line's text is the buffer's from there on.
-    const TextView* view = stepwise.PlainView();
-    for (int i = 0; i < view->LineCount(); ++i)
-        QCOMPARE(QStringView(text).mid(view->LineStart(i), view->LineText(i).size()),
-                 QStringView(view->LineText(i)));
+    for (int i = 0; i < stepwise.LineCount(); ++i)
+        QCOMPARE(QStringView(text).mid(stepwise.LineStart(i), lines[i].size()), QStringView(lines[i]));
+
+    const QString shown = lines.join(u'\n');
+    QCOMPARE(stepwise.ShownText(), shown);
+    QCOMPARE(stepwise.ShownLength(), shown.size());
+    for (qsizetype at = 0; at <= shown.size(); ++at) {
+        const qsizetype offset = stepwise.BufferOffset(at);
+        QCOMPARE(stepwise.ShownOffset(offset), at);
+        QCOMPARE(stepwise.ShownText(at, at + 2), shown.mid(at, 2));
+        // A shown character is the buffer's own, a shown LF stands for a line break.
+        if (at < shown.size() && shown[at] != u'\n') QCOMPARE(text[offset], shown[at]);
+    }
 }
 
 void TstTextView::lineIndexAfterReplacing_data() {
@@ -178,7 +257,7 @@ void TstTextView::lineIndexAfterReplacing() {
     // Until it is synced the view shows and gives nothing of the text that has gone.
     QCOMPARE(box.PlainView()->SelectedText(), QString());
     box.FlushRender();
-    QCOMPARE(ShownLines(box.PlainView()), LinesOf(box.Text()));
+    QCOMPARE(ShownLines(box.PlainView()->Lines()), LinesOf(box.Text()));
     QCOMPARE(box.PlainView()->IndexedLength(), box.Text().size());
     QCOMPARE(box.PlainView()->SelectionEnd() - box.PlainView()->SelectionStart(), 0);
 }
@@ -199,14 +278,14 @@ void TstTextView::paintDrawsOnlyTheLinesOnScreen() {
     shown.Append(Numbered(0, lines));
     shown.box->FlushRender();
     TextView* view = shown.view();
-    QCOMPARE(view->LineCount(), lines + 1); // the empty line after the last break
+    QCOMPARE(view->Lines().LineCount(), lines + 1); // the empty line after the last break
     const int onScreen = (view->viewport()->height() - 1) / view->LineHeight() + 1;
     const int expected = std::min(lines + 1, onScreen);
     for (const int top : {0, (lines + 1) / 2, view->verticalScrollBar()->maximum()}) {
         view->verticalScrollBar()->setValue(top);
         (void)view->grab();
         QCOMPARE(view->TopLine(), std::min(top, view->verticalScrollBar()->maximum()));
-        QCOMPARE(view->LinesPainted(), std::min(expected, view->LineCount() - view->TopLine()));
+        QCOMPARE(view->LinesPainted(), std::min(expected, view->Lines().LineCount() - view->TopLine()));
     }
 }
 
@@ -339,10 +418,10 @@ void TstTextView::followsOnlyAtTheBottom() {
     const int top = view->TopLine();
     shown.Append(Numbered(40, 25));
     shown.box->FlushRender();
-    QCOMPARE(view->LineCount(), 66);
+    QCOMPARE(view->Lines().LineCount(), 66);
     QCOMPARE(view->AtBottom(), follows);
     if (follows)
-        QCOMPARE(view->TopLine(), view->LineCount() - view->VisibleLines());
+        QCOMPARE(view->TopLine(), view->Lines().LineCount() - view->VisibleLines());
     else
         QCOMPARE(view->TopLine(), top);
 
@@ -351,7 +430,7 @@ void TstTextView::followsOnlyAtTheBottom() {
     shown.Append(Numbered(65, 3));
     shown.box->FlushRender();
     QVERIFY(view->AtBottom());
-    QCOMPARE(view->TopLine(), view->LineCount() - view->VisibleLines());
+    QCOMPARE(view->TopLine(), view->Lines().LineCount() - view->VisibleLines());
 }
 
 void TstTextView::keyboardScrolling_data() {
@@ -384,6 +463,200 @@ void TstTextView::keyboardScrolling() {
                          : where == u"bottom"   ? view->verticalScrollBar()->maximum()
                                                 : where.toInt();
     QCOMPARE(view->TopLine(), expected);
+}
+
+void TstTextView::piecesOfShownText_data() {
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<int>("boundary"); // QAccessible::TextBoundaryType
+    QTest::addColumn<int>("side");     // TextLines::Side
+    QTest::addColumn<QString>("piece");
+    QTest::addColumn<int>("start");    // -1: an offset outside the text
+    constexpr int Char = QAccessible::CharBoundary, Word = QAccessible::WordBoundary,
+                  Line = QAccessible::LineBoundary, Whole = QAccessible::NoBoundary;
+    constexpr int Before = int(TextLines::Side::Before), At = int(TextLines::Side::At),
+                  After = int(TextLines::Side::After);
+    const QString first = QStringLiteral("T,000001,02/03\n");
+    QTest::newRow("char at a line break") << 14 << Char << At << "\n" << 14;
+    QTest::newRow("char before the first") << 0 << Char << Before << "" << 0;
+    QTest::newRow("char after the last") << 25 << Char << After << "" << 26;
+    QTest::newRow("char at the end") << 26 << Char << At << "" << 26;
+    QTest::newRow("line, CR LF") << 3 << Line << At << first << 0;
+    QTest::newRow("line at its break") << 14 << Line << At << first << 0;
+    QTest::newRow("line with a tab, lone CR") << 17 << Line << At << "R,\t17\n" << 15;
+    QTest::newRow("empty line") << 21 << Line << At << "\n" << 21;
+    QTest::newRow("last line, from the end") << 26 << Line << At << "last" << 22;
+    QTest::newRow("paragraph is a line") << 23 << int(QAccessible::ParagraphBoundary) << At << "last" << 22;
+    QTest::newRow("line before") << 16 << Line << Before << first << 0;
+    QTest::newRow("line before the first") << 5 << Line << Before << "" << 0;
+    QTest::newRow("line after") << 16 << Line << After << "\n" << 21;
+    QTest::newRow("line after the last") << 23 << Line << After << "" << 26;
+    QTest::newRow("word, a field") << 3 << Word << At << "000001" << 2;
+    QTest::newRow("word from its start") << 2 << Word << At << "000001" << 2;
+    QTest::newRow("word, slashes inside") << 10 << Word << At << "02/03" << 9;
+    QTest::newRow("between words, a comma") << 8 << Word << At << "," << 8;
+    QTest::newRow("between words, a break") << 14 << Word << At << "\n" << 14;
+    QTest::newRow("between words, comma and tab") << 16 << Word << At << ",\t" << 16;
+    QTest::newRow("between words, two breaks") << 20 << Word << At << "\n\n" << 20;
+    QTest::newRow("word before") << 3 << Word << Before << "," << 1;
+    QTest::newRow("word before the first") << 0 << Word << Before << "" << 0;
+    QTest::newRow("word after") << 3 << Word << After << "," << 8;
+    QTest::newRow("word after the last") << 24 << Word << After << "" << 26;
+    QTest::newRow("word at the end") << 26 << Word << At << "" << 26;
+    QTest::newRow("whole text") << 5 << Whole << At << "T,000001,02/03\nR,\t17\n\nlast" << 0;
+    QTest::newRow("past the end") << 27 << Char << At << "" << -1;
+    QTest::newRow("before the start") << -3 << Line << At << "" << -1;
+}
+
+// The pieces a screen reader steps through, from the index and through the accessibility
+// interface of a view that shows the same text.
+void TstTextView::piecesOfShownText() {
+    QFETCH(int, offset);
+    QFETCH(int, boundary);
+    QFETCH(int, side);
+    QFETCH(QString, piece);
+    QFETCH(int, start);
+    const int end = start < 0 ? -1 : start + static_cast<int>(piece.size());
+    TextLines index;
+    index.SetSource(&Readings);
+    index.Sync();
+    const auto unit = boundary == QAccessible::CharBoundary   ? TextLines::Unit::Character
+                      : boundary == QAccessible::WordBoundary ? TextLines::Unit::Word
+                      : boundary == QAccessible::NoBoundary   ? TextLines::Unit::Whole
+                                                              : TextLines::Unit::Line;
+    const TextLines::Range range = index.ShownRange(offset, unit, TextLines::Side(side));
+    QCOMPARE(range, (TextLines::Range{start, end}));
+    QCOMPARE(index.ShownText(range.start, range.end), piece);
+
+    Shown shown;
+    shown.Append(Readings);
+    shown.box->FlushRender();
+    QAccessibleTextInterface* reader = ReaderOf(shown.view());
+    QVERIFY(reader);
+    QCOMPARE(reader->characterCount(), 26);
+    const auto type = QAccessible::TextBoundaryType(boundary);
+    int from = -9, to = -9;
+    const QString read = side == int(TextLines::Side::Before) ? reader->textBeforeOffset(offset, type, &from, &to)
+                         : side == int(TextLines::Side::At)   ? reader->textAtOffset(offset, type, &from, &to)
+                                                              : reader->textAfterOffset(offset, type, &from, &to);
+    QCOMPARE(read, piece);
+    QCOMPARE(from, start);
+    QCOMPARE(to, end);
+}
+
+void TstTextView::readerCaretAndSelection_data() {
+    // On "AB\r\nCD\r\nEF", shown "AB\nCD\nEF"; the selection in buffer offsets.
+    QTest::addColumn<qsizetype>("anchor");
+    QTest::addColumn<qsizetype>("position");
+    QTest::addColumn<int>("caret"); // shown
+    QTest::addColumn<QString>("selected");
+    QTest::addColumn<int>("selectedFrom");
+    QTest::newRow("caret in the second line") << qsizetype(5) << qsizetype(5) << 4 << "" << 0;
+    QTest::newRow("caret between CR and LF") << qsizetype(3) << qsizetype(3) << 2 << "" << 0;
+    QTest::newRow("across a CR LF") << qsizetype(1) << qsizetype(5) << 4 << "B\nC" << 1;
+    QTest::newRow("backwards") << qsizetype(5) << qsizetype(1) << 1 << "B\nC" << 1;
+    QTest::newRow("everything") << qsizetype(0) << qsizetype(10) << 8 << "AB\nCD\nEF" << 0;
+}
+
+// A read-only text whose caret and selection a reader can read and set, in shown offsets.
+void TstTextView::readerCaretAndSelection() {
+    QFETCH(qsizetype, anchor);
+    QFETCH(qsizetype, position);
+    QFETCH(int, caret);
+    QFETCH(QString, selected);
+    QFETCH(int, selectedFrom);
+    Shown shown;
+    shown.Append(QStringLiteral("AB\r\nCD\r\nEF"));
+    shown.box->FlushRender();
+    TextView* view = shown.view();
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(view);
+    QVERIFY(iface && iface->textInterface());
+    QCOMPARE(iface->role(), QAccessible::EditableText);
+    QVERIFY(iface->state().readOnly);
+    QVERIFY(!iface->state().editable);
+    QAccessibleTextInterface* reader = iface->textInterface();
+    QCOMPARE(reader->text(0, -1), view->ShownText());
+
+    view->SetSelection(anchor, position);
+    QCOMPARE(reader->cursorPosition(), caret);
+    QCOMPARE(reader->selectionCount(), selected.isEmpty() ? 0 : 1);
+    int from = -9, to = -9;
+    reader->selection(0, &from, &to);
+    QCOMPARE(reader->text(from, to), selected);
+    QCOMPARE(from, selectedFrom);
+
+    // Set by the reader: the same characters of the buffer are selected.
+    const QString buffer = view->SelectedText();
+    reader->removeSelection(0);
+    QCOMPARE(reader->selectionCount(), 0);
+    reader->setSelection(0, from, to);
+    QCOMPARE(view->SelectedText(), buffer);
+    reader->setCursorPosition(caret);
+    QCOMPARE(reader->cursorPosition(), caret);
+    // The caret's cell is where the reader is told it is.
+    QCOMPARE(reader->offsetAtPoint(reader->characterRect(caret).center() -
+                                   QPoint(reader->characterRect(caret).width() / 2, 0)),
+             caret);
+}
+
+void TstTextView::readerFollowsInBatches_data() {
+    QTest::addColumn<int>("chunks");
+    QTest::addColumn<int>("chunksPerDraw");
+    QTest::addColumn<qsizetype>("caretAt"); // where the user puts the caret after the first draw; -1: nowhere
+    QTest::newRow("a chunk a draw") << 12 << 1 << qsizetype(-1);
+    QTest::newRow("many chunks a draw") << 60 << 20 << qsizetype(-1);
+    QTest::newRow("CR and LF in different draws") << 61 << 7 << qsizetype(-1);
+    QTest::newRow("the user's caret stays") << 40 << 10 << qsizetype(3);
+}
+
+// Text added during a download reaches the reader once per draw, however many chunks it came
+// in, and the caret follows it unless the user has put it elsewhere; a rewrite of the whole
+// text is told as one replacement.
+void TstTextView::readerFollowsInBatches() {
+    QFETCH(int, chunks);
+    QFETCH(int, chunksPerDraw);
+    QFETCH(qsizetype, caretAt);
+    Shown shown;
+    TextView* view = shown.view();
+    const QString text = Numbered(0, chunks);
+    const qsizetype piece = text.size() / chunks + 1; // cuts lines, and CR LF pairs, anywhere
+    told.clear();
+    int draws = 0;
+    for (int i = 0; i < chunks; ++i) {
+        shown.Append(text.mid(i * piece, piece));
+        if ((i + 1) % chunksPerDraw == 0 || i + 1 == chunks) {
+            shown.box->FlushRender();
+            ++draws;
+            if (draws == 1 && caretAt >= 0) view->SetSelection(caretAt, caretAt);
+        }
+    }
+    QString heard;
+    int inserts = 0;
+    int lastCaret = -1;
+    for (const Told& t : told) {
+        if (t.type == QAccessible::TextInserted) {
+            ++inserts;
+            QCOMPARE(t.position, int(heard.size())); // always at the end
+            heard += t.inserted;
+        }
+        if (t.type == QAccessible::TextCaretMoved) lastCaret = t.position;
+    }
+    QCOMPARE(heard, view->ShownText());
+    QVERIFY2(inserts <= draws, qPrintable(QStringLiteral("%1 inserts, %2 draws").arg(inserts).arg(draws)));
+    QVERIFY(inserts >= draws - 1); // a draw may add only an LF that the shown text already has
+    QCOMPARE(lastCaret, caretAt >= 0 ? int(caretAt) : int(heard.size()));
+    QCOMPARE(ReaderOf(view)->cursorPosition(), lastCaret);
+
+    // The download's end: the text is rewritten (its CR LF pairs to LF) and replaced whole.
+    told.clear();
+    QString rewritten = view->ShownText();
+    shown.box->SetText(rewritten);
+    shown.box->FlushRender();
+    QCOMPARE(told.size(), std::size_t(2));
+    QCOMPARE(told[0].type, QAccessible::TextUpdated);
+    QCOMPARE(told[0].removed.size(), heard.size());
+    QCOMPARE(told[0].inserted, rewritten);
+    QCOMPARE(told[1].type, QAccessible::TextCaretMoved);
+    QCOMPARE(told[1].position, 0);
 }
 
 QTEST_MAIN(TstTextView)

@@ -1,5 +1,7 @@
 #include "BusyIndicator.h"
 
+#include "Accessibility.h"
+
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -26,6 +28,7 @@ BusyIndicator::BusyIndicator(QWidget* parent) : QWidget(parent) {
     timer_.setTimerType(Qt::CoarseTimer);
     connect(&timer_, &QTimer::timeout, this, &BusyIndicator::NextFrame);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    GiveAccessibleRole(this, QAccessible::ProgressBar);
 }
 
 void BusyIndicator::Start() {
@@ -33,6 +36,7 @@ void BusyIndicator::Start() {
     running_ = true;
     Animate();
     update();
+    TellBusyChanged();
 }
 
 void BusyIndicator::Stop() {
@@ -40,6 +44,14 @@ void BusyIndicator::Stop() {
     running_ = false;
     timer_.stop();
     update();
+    TellBusyChanged();
+}
+
+void BusyIndicator::TellBusyChanged() {
+    QAccessible::State changed;
+    changed.busy = true;
+    QAccessibleStateChangeEvent event(this, changed);
+    QAccessible::updateAccessibility(&event);
 }
 
 void BusyIndicator::showEvent(QShowEvent*) {

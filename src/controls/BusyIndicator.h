@@ -2,6 +2,9 @@
 // An indeterminate busy animation. Only the strip the blocks move through is repainted, and
 // only while the indicator can be seen: hidden, or in a hidden or minimised window, it has no
 // timer running, so a started indicator nobody sees costs nothing.
+//
+// A screen reader finds it as a busy progress bar while it runs; its accessible name says what
+// it waits for.
 
 #include <QRect>
 #include <QTimer>
@@ -27,6 +30,7 @@ protected:
 
 private:
     void Animate();
+    void TellBusyChanged();
     void NextFrame();
     QRectF Inner() const;
     // Where the blocks are drawn at `phase`, in widget pixels (empty when they do not fit).

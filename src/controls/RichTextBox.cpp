@@ -281,7 +281,7 @@ void RichTextBox::RenderPlain(bool extend) {
         if (selStart_ >= size) {
             plainView_->ScrollToBottom();
         } else {
-            plainView_->ShowLine(plainView_->LineOf(selStart_));
+            plainView_->ShowLine(plainView_->Lines().LineOf(selStart_));
         }
     }
     renderedLength_ = size;

@@ -1,7 +1,9 @@
 #include "TextView.h"
 
 #include "Labels.h"
+#include "TextViewAccessible.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -13,15 +15,9 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
-
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#define RZT_SSE2 1
-#endif
 
 namespace {
 
@@ -30,36 +26,6 @@ constexpr int TopMargin = 1;
 
 int ClampToInt(qsizetype value) {
     return static_cast<int>(std::clamp<qsizetype>(value, 0, std::numeric_limits<int>::max()));
-}
-
-// Cells a character takes when it starts at `column`.
-qsizetype CellsOf(QChar c, qsizetype column) {
-    return c == u'\t' ? TextView::TabColumns - column % TextView::TabColumns : 1;
-}
-
-// Where the stretch from `from` on of characters that each take one cell and end no line ends:
-// the first character at or below CR (line breaks, tabs, other control characters) or `size`.
-// Device text is mostly such characters, eight at a time are looked at where the processor can.
-qsizetype SkipPlain(const QChar* text, qsizetype from, qsizetype size) {
-    qsizetype i = from;
-#ifdef RZT_SSE2
-    const __m128i cr = _mm_set1_epi16(u'\r');
-    const __m128i zero = _mm_setzero_si128();
-    for (; i + 8 <= size; i += 8) {
-        const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-        // Saturating subtraction leaves 0 exactly for the characters at or below CR.
-        const int low = _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(chars, cr), zero));
-        if (low != 0) return i + std::countr_zero(static_cast<unsigned>(low)) / 2;
-    }
-#endif
-    while (i < size && text[i].unicode() > u'\r')
-        ++i;
-    return i;
-}
-
-// Characters a double click takes together: a field of a CSV line, a word of a sentence.
-bool InWord(QChar c) {
-    return !(c.isSpace() || c == u',' || c == u';' || c == u'\r' || c == u'\n');
 }
 
 } // namespace
@@ -72,6 +38,7 @@ TextView::TextView(QWidget* parent) : QAbstractScrollArea(parent) {
     viewport()->setAutoFillBackground(false);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
+    TextViewAccessible::Install();
     UpdateMetrics();
     UpdateScrollBars();
 }
@@ -81,99 +48,75 @@ QFont TextView::FixedPitchFont(double points) {
 }
 
 void TextView::SetSource(const QString* text) {
-    source_ = text;
-    SourceReplaced();
+    lines_.SetSource(text);
     Sync();
 }
 
 void TextView::SourceReplaced() {
     // No repaint asked for: what is on screen stays until Sync() has indexed the new text,
     // which the owner of the buffer does from its own timer, apart from the change itself.
-    stale_ = true;
+    lines_.SourceReplaced();
 }
 
 void TextView::Sync() {
-    const qsizetype size = source_ ? source_->size() : 0;
-    if (stale_ || size < indexed_) {
-        Rebuild();
-    } else if (size > indexed_) {
-        // Only the last line and those after it can have changed.
-        const int changed = LineCount() - 1;
-        IndexFrom(indexed_);
+    const qsizetype shownBefore = lines_.ShownLength();
+    const qsizetype indexedBefore = lines_.IndexedLength();
+    const int lastLine = lines_.LineCount() - 1;
+    const qsizetype anchorBefore = anchor_;
+    const qsizetype caretBefore = position_;
+    const TextLines::Change change = lines_.Sync();
+    if (change == TextLines::Change::None) return;
+    if (change == TextLines::Change::Rebuilt) {
+        anchor_ = position_ = 0;
+        selecting_ = false;
         UpdateScrollBars();
-        UpdateLinesFrom(changed);
+        changedFrom_ = 0;
+        viewport()->update();
+    } else {
+        // A caret left at the end of the text stays there, as in a terminal: the reader
+        // follows the new text.
+        if (anchor_ == position_ && position_ == indexedBefore)
+            anchor_ = position_ = lines_.IndexedLength();
+        UpdateScrollBars();
+        // Only the last line and those after it can have changed.
+        UpdateLinesFrom(lastLine);
     }
+    TellReader(change, shownBefore, anchorBefore, caretBefore);
 }
 
-void TextView::Rebuild() {
-    stale_ = false;
-    lineStarts_.assign(1, 0);
-    indexed_ = 0;
-    widest_ = 0;
-    openColumns_ = 0;
-    anchor_ = position_ = 0;
-    selecting_ = false;
-    IndexFrom(0);
-    UpdateScrollBars();
-    changedFrom_ = 0;
-    viewport()->update();
-}
-
-// One pass over the new characters. The LF of a CR LF pair ends no line of its own: the CR has
-// already ended it, possibly in an earlier pass, so the line that CR opened starts after the LF.
-void TextView::IndexFrom(qsizetype from) {
-    if (!source_) return;
-    const QChar* text = source_->constData();
-    const qsizetype size = source_->size();
-    qsizetype columns = openColumns_;
-    for (qsizetype i = from; i < size; ++i) {
-        const qsizetype plain = SkipPlain(text, i, size);
-        columns += plain - i;
-        i = plain;
-        if (i == size) break;
-        const char16_t u = text[i].unicode();
-        if (u == u'\n' && i > 0 && text[i - 1] == u'\r') {
-            lineStarts_.back() = i + 1;
-        } else if (u == u'\r' || u == u'\n') {
-            widest_ = std::max(widest_, columns);
-            columns = 0;
-            lineStarts_.push_back(i + 1);
-        } else {
-            columns += CellsOf(text[i], columns);
+void TextView::TellReader(TextLines::Change change, qsizetype shownBefore, qsizetype anchorBefore,
+                          qsizetype caretBefore) {
+    // Nothing is built for a reader that is not there.
+    if (!QAccessible::isActive()) return;
+    const auto shown = [this](qsizetype offset) { return static_cast<int>(lines_.ShownOffset(offset)); };
+    const qsizetype length = lines_.ShownLength();
+    if (change == TextLines::Change::Extended && length > shownBefore) {
+        QAccessibleTextInsertEvent inserted(this, static_cast<int>(shownBefore),
+                                            lines_.ShownText(shownBefore, length));
+        QAccessible::updateAccessibility(&inserted);
+    } else if (change == TextLines::Change::Rebuilt) {
+        // The text that went is no longer there to be given: like Qt's own text widgets, the
+        // reader is told how much went, as spaces.
+        const QString removed(shownBefore, u' ');
+        if (shownBefore > 0 && length > 0) {
+            QAccessibleTextUpdateEvent replaced(this, 0, removed, lines_.ShownText());
+            QAccessible::updateAccessibility(&replaced);
+        } else if (shownBefore > 0) {
+            QAccessibleTextRemoveEvent gone(this, 0, removed);
+            QAccessible::updateAccessibility(&gone);
+        } else if (length > 0) {
+            QAccessibleTextInsertEvent inserted(this, 0, lines_.ShownText());
+            QAccessible::updateAccessibility(&inserted);
         }
     }
-    openColumns_ = columns;
-    indexed_ = size;
-}
-
-qsizetype TextView::LineStart(int line) const {
-    return lineStarts_[static_cast<std::size_t>(std::clamp(line, 0, LineCount() - 1))];
-}
-
-qsizetype TextView::LineContentEnd(int line) const {
-    line = std::clamp(line, 0, LineCount() - 1);
-    if (stale_) return LineStart(line);
-    if (line + 1 >= LineCount()) return indexed_;
-    const qsizetype next = lineStarts_[static_cast<std::size_t>(line) + 1];
-    const QChar* text = source_->constData();
-    const qsizetype start = lineStarts_[static_cast<std::size_t>(line)];
-    if (next - 2 >= start && text[next - 1] == u'\n' && text[next - 2] == u'\r') return next - 2;
-    return next - 1;
-}
-
-QString TextView::LineText(int line) const {
-    if (!source_ || stale_) return QString();
-    const qsizetype start = LineStart(line);
-    return source_->mid(start, LineContentEnd(line) - start);
-}
-
-QString TextView::ShownText() const {
-    QString shown;
-    for (int line = 0; line < LineCount(); ++line) {
-        if (line > 0) shown += u'\n';
-        shown += LineText(line);
+    if (anchor_ != anchorBefore || position_ != caretBefore) {
+        if (anchor_ != position_ || anchorBefore != caretBefore) {
+            QAccessibleTextSelectionEvent selection(this, shown(SelectionStart()), shown(SelectionEnd()));
+            QAccessible::updateAccessibility(&selection);
+        }
+        QAccessibleTextCursorEvent caret(this, shown(position_));
+        QAccessible::updateAccessibility(&caret);
     }
-    return shown;
 }
 
 int TextView::TopLine() const {
@@ -205,9 +148,16 @@ void TextView::ShowLine(int line) {
     }
 }
 
-int TextView::LineOf(qsizetype offset) const {
-    const auto after = std::upper_bound(lineStarts_.begin(), lineStarts_.end(), offset);
-    return std::max(0, static_cast<int>(after - lineStarts_.begin()) - 1);
+void TextView::ShowOffset(qsizetype offset) {
+    const int line = lines_.LineOf(offset);
+    ShowLine(line);
+    QScrollBar* bar = horizontalScrollBar();
+    const qsizetype column = lines_.ColumnOf(line, offset);
+    if (column < bar->value()) {
+        bar->setValue(ClampToInt(column));
+    } else if (column >= bar->value() + VisibleColumns()) {
+        bar->setValue(ClampToInt(column - VisibleColumns() + 1));
+    }
 }
 
 qsizetype TextView::SelectionStart() const {
@@ -219,53 +169,45 @@ qsizetype TextView::SelectionEnd() const {
 }
 
 void TextView::SetSelection(qsizetype anchor, qsizetype position) {
-    anchor_ = std::clamp<qsizetype>(anchor, 0, indexed_);
-    position_ = std::clamp<qsizetype>(position, 0, indexed_);
+    const qsizetype anchorBefore = anchor_;
+    const qsizetype caretBefore = position_;
+    anchor_ = std::clamp<qsizetype>(anchor, 0, lines_.IndexedLength());
+    position_ = std::clamp<qsizetype>(position, 0, lines_.IndexedLength());
     viewport()->update();
+    TellReader(TextLines::Change::None, lines_.ShownLength(), anchorBefore, caretBefore);
 }
 
 void TextView::SelectAll() {
-    SetSelection(0, indexed_);
+    SetSelection(0, lines_.IndexedLength());
 }
 
 QString TextView::SelectedText() const {
-    if (!source_ || stale_) return QString();
-    return source_->mid(SelectionStart(), SelectionEnd() - SelectionStart());
+    if (!lines_.Readable()) return QString();
+    return lines_.Source()->mid(SelectionStart(), SelectionEnd() - SelectionStart());
 }
 
 void TextView::Copy() const {
     if (SelectionEnd() > SelectionStart()) QApplication::clipboard()->setText(SelectedText());
 }
 
-qsizetype TextView::ColumnOf(int line, qsizetype offset) const {
-    const QChar* text = source_ ? source_->constData() : nullptr;
-    qsizetype column = 0;
-    for (qsizetype i = LineStart(line); i < offset; ++i)
-        column += CellsOf(text[i], column);
-    return column;
-}
-
-// The offset at a gap between cells: before the character that starts there; a gap inside a
-// tab goes to its nearer side.
-qsizetype TextView::OffsetAtGap(int line, qsizetype gap) const {
-    const qsizetype start = LineStart(line);
-    const qsizetype end = LineContentEnd(line);
-    const QChar* text = source_ ? source_->constData() : nullptr;
-    qsizetype at = 0;
-    for (qsizetype i = start; i < end; ++i) {
-        const qsizetype cells = CellsOf(text[i], at);
-        if (gap <= at) return i;
-        if (gap < at + cells) return (gap - at) * 2 <= cells ? i : i + 1;
-        at += cells;
-    }
-    return end;
-}
-
 qsizetype TextView::OffsetAt(const QPoint& point) const {
     const int row = static_cast<int>(std::floor(double(point.y() - TopMargin) / lineHeight_));
-    const int line = std::clamp(TopLine() + row, 0, LineCount() - 1);
+    const int line = std::clamp(TopLine() + row, 0, lines_.LineCount() - 1);
     const double cells = (point.x() - LeftMargin) / cellWidth_;
-    return OffsetAtGap(line, horizontalScrollBar()->value() + std::max<qsizetype>(0, std::lround(cells)));
+    return lines_.OffsetAtGap(line, horizontalScrollBar()->value() +
+                                        std::max<qsizetype>(0, std::lround(cells)));
+}
+
+QRect TextView::CellRect(qsizetype offset) const {
+    offset = std::clamp<qsizetype>(offset, 0, lines_.IndexedLength());
+    const int line = lines_.LineOf(offset);
+    const qsizetype column = lines_.ColumnOf(line, std::min(offset, lines_.LineContentEnd(line)));
+    const bool tab = lines_.Readable() && offset < lines_.LineContentEnd(line) &&
+                     lines_.Source()->at(offset) == u'\t';
+    const qsizetype cells = tab ? TextLines::CellsOf(u'\t', column) : 1;
+    const double left = LeftMargin + static_cast<double>(column - horizontalScrollBar()->value()) * cellWidth_;
+    const double top = TopMargin + static_cast<double>(line - TopLine()) * lineHeight_;
+    return QRectF(left, top, static_cast<double>(cells) * cellWidth_, lineHeight_).toAlignedRect();
 }
 
 QChar TextView::Shown(QChar c) {
@@ -292,13 +234,13 @@ void TextView::UpdateMetrics() {
 void TextView::UpdateScrollBars() {
     QScrollBar* vertical = verticalScrollBar();
     const int visible = VisibleLines();
-    vertical->setRange(0, std::max(0, LineCount() - visible));
+    vertical->setRange(0, std::max(0, lines_.LineCount() - visible));
     vertical->setPageStep(visible);
     vertical->setSingleStep(1);
 
     QScrollBar* horizontal = horizontalScrollBar();
     const int columns = VisibleColumns();
-    const qsizetype widest = WidestLine() + 1; // room for a selected line break
+    const qsizetype widest = lines_.WidestLine() + 1; // room for a selected line break
     horizontal->setRange(0, ClampToInt(widest - columns));
     horizontal->setPageStep(columns);
     horizontal->setSingleStep(1);
@@ -312,9 +254,9 @@ void TextView::paintEvent(QPaintEvent* event) {
     linesPainted_ = 0;
     changedFrom_ = -1;
     // An index out of date would point into text that is no longer there.
-    if (!source_ || stale_) return;
+    if (!lines_.Readable()) return;
 
-    const QChar* text = source_->constData();
+    const QChar* text = lines_.Source()->constData();
     const qsizetype firstColumn = horizontalScrollBar()->value();
     const qsizetype columns = VisibleColumns() + 2;
     const qsizetype selStart = SelectionStart();
@@ -327,11 +269,11 @@ void TextView::paintEvent(QPaintEvent* event) {
     QString cells;
     cells.reserve(columns);
 
-    for (int row = firstRow; row < rows && top + row < LineCount(); ++row) {
+    for (int row = firstRow; row < rows && top + row < lines_.LineCount(); ++row) {
         const int line = top + row;
         ++linesPainted_;
-        const qsizetype start = LineStart(line);
-        const qsizetype end = LineContentEnd(line);
+        const qsizetype start = lines_.LineStart(line);
+        const qsizetype end = lines_.LineContentEnd(line);
         const int y = TopMargin + row * lineHeight_;
 
         // The line's cells from firstColumn on, and which of them are selected (one stretch:
@@ -342,7 +284,7 @@ void TextView::paintEvent(QPaintEvent* event) {
         qsizetype column = 0;
         for (qsizetype i = start; i < end && column < firstColumn + columns; ++i) {
             const QChar c = text[i];
-            const qsizetype width = CellsOf(c, column);
+            const qsizetype width = TextLines::CellsOf(c, column);
             const bool selected = i >= selStart && i < selEnd;
             for (qsizetype k = 0; k < width; ++k, ++column) {
                 if (column < firstColumn || column >= firstColumn + columns) continue;
@@ -354,9 +296,9 @@ void TextView::paintEvent(QPaintEvent* event) {
             }
         }
         // A selected line break shows as one selected cell behind the line's characters.
-        const bool hasBreak = line + 1 < LineCount();
+        const bool hasBreak = line + 1 < lines_.LineCount();
         if (hasBreak && selStart <= end && selEnd > end) {
-            const qsizetype at = ColumnOf(line, end) - firstColumn;
+            const qsizetype at = lines_.ColumnOf(line, end) - firstColumn;
             if (at >= 0 && at < columns) {
                 if (selectedFrom < 0) selectedFrom = at;
                 selectedTo = at + 1;
@@ -469,17 +411,17 @@ void TextView::mouseReleaseEvent(QMouseEvent* event) {
 
 void TextView::mouseDoubleClickEvent(QMouseEvent* event) {
     Sync(); // the user acts on the text as it is now
-    if (event->button() != Qt::LeftButton || !source_) return;
+    if (event->button() != Qt::LeftButton || !lines_.Readable()) return;
     const qsizetype offset = OffsetAt(event->position().toPoint());
-    const int line = LineOf(offset);
-    const QChar* text = source_->constData();
+    const int line = lines_.LineOf(offset);
+    const QChar* text = lines_.Source()->constData();
     qsizetype from = offset;
     qsizetype to = offset;
-    const qsizetype start = LineStart(line);
-    const qsizetype end = LineContentEnd(line);
-    while (from > start && InWord(text[from - 1]))
+    const qsizetype start = lines_.LineStart(line);
+    const qsizetype end = lines_.LineContentEnd(line);
+    while (from > start && TextLines::IsWordCharacter(text[from - 1]))
         --from;
-    while (to < end && InWord(text[to]))
+    while (to < end && TextLines::IsWordCharacter(text[to]))
         ++to;
     SetSelection(from, to);
 }

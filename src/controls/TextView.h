@@ -1,29 +1,31 @@
 #pragma once
-// A read-only view of a text buffer owned by someone else (the plain text box's buffer). It
-// keeps only an index of where each line starts and draws the lines on screen straight from
-// the buffer, so its cost does not grow with the length of the text: appending indexes just
-// the new characters, replacing the text re-indexes it in one pass, and a paint touches only
-// the visible lines.
+// A read-only view of a text buffer owned by someone else (the plain text box's buffer). Its
+// lines come from a TextLines index, so its cost does not grow with the length of the text:
+// appending indexes just the new characters, replacing the text re-indexes it in one pass, and
+// a paint touches only the visible lines.
 //
-// CR LF, a lone CR and a lone LF each end one line, also when a CR LF pair was indexed in two
-// steps. Lines are not wrapped; the view scrolls both ways. Characters are drawn in a
-// fixed-pitch font, one cell each (a tab runs to the next multiple of TabColumns), so that a
-// column is found from a position without measuring the line.
+// Lines are not wrapped; the view scrolls both ways. Characters are drawn in a fixed-pitch
+// font, one cell each (a tab runs to the next tab stop), so that a column is found from a
+// position without measuring the line.
 //
 // The user can select with the mouse and copy (Ctrl+C, or the context menu); the copy holds
 // the buffer's characters exactly, CR LF pairs included.
+//
+// A screen reader reads the same lines as shown text (TextViewAccessible): the view tells it
+// what was added, what was replaced and where the caret went, once per Sync(), never once per
+// piece of text.
+
+#include "TextLines.h"
 
 #include <QAbstractScrollArea>
 #include <QString>
-#include <algorithm>
-#include <vector>
 
 class TextView : public QAbstractScrollArea {
     Q_OBJECT
 public:
     explicit TextView(QWidget* parent = nullptr);
 
-    static constexpr int TabColumns = 8;
+    static constexpr int TabColumns = TextLines::TabColumns;
     // The system's fixed-pitch font at the given size.
     static QFont FixedPitchFont(double points);
 
@@ -39,20 +41,11 @@ public:
     void Sync();
 
     // --- What is shown ---
+    const TextLines& Lines() const { return lines_; }
     // How many characters of the buffer the index covers.
-    qsizetype IndexedLength() const { return indexed_; }
-    // Lines of the indexed text: one more than there are line breaks.
-    int LineCount() const { return static_cast<int>(lineStarts_.size()); }
-    // Buffer offset of the line's first character, and where its characters end (before its
-    // line break, if it has one).
-    qsizetype LineStart(int line) const;
-    qsizetype LineContentEnd(int line) const;
-    // The line's characters, without its line break.
-    QString LineText(int line) const;
+    qsizetype IndexedLength() const { return lines_.IndexedLength(); }
     // Every line, joined by LF: what the user reads.
-    QString ShownText() const;
-    // Width of the widest line, in cells.
-    qsizetype WidestLine() const { return std::max(widest_, openColumns_); }
+    QString ShownText() const { return lines_.ShownText(); }
 
     // --- Scrolling ---
     int TopLine() const;
@@ -63,10 +56,11 @@ public:
     void ScrollToBottom();
     // Scrolls as little as needed to show the line.
     void ShowLine(int line);
-    // The line that holds the buffer offset.
-    int LineOf(qsizetype offset) const;
+    // Scrolls as little as needed to show the character at the buffer offset.
+    void ShowOffset(qsizetype offset);
 
-    // --- Selection, in buffer offsets ---
+    // --- Selection, in buffer offsets; the caret is the end the user moved ---
+    qsizetype CaretPosition() const { return position_; }
     qsizetype SelectionStart() const;
     qsizetype SelectionEnd() const;
     void SetSelection(qsizetype anchor, qsizetype position);
@@ -76,8 +70,11 @@ public:
     // Puts the selected characters on the clipboard; nothing selected: the clipboard stays.
     void Copy() const;
 
-    // The buffer offset under a viewport point (the nearest gap between characters).
+    // The buffer offset under a viewport point (the nearest gap between characters), and the
+    // cell of the character at a buffer offset, in viewport coordinates (a line break: one
+    // cell behind its line; off screen too).
     qsizetype OffsetAt(const QPoint& viewportPoint) const;
+    QRect CellRect(qsizetype offset) const;
 
     // Lines drawn by the last paint, for tests: it depends on the area painted, never on the
     // text.
@@ -98,26 +95,18 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    void Rebuild();
-    void IndexFrom(qsizetype from);
     void UpdateMetrics();
     void UpdateScrollBars();
     // Asks for a paint of the line's row and those below it.
     void UpdateLinesFrom(int line);
-    // Cell column of a buffer offset within a line, and the offset at a gap between cells.
-    qsizetype ColumnOf(int line, qsizetype offset) const;
-    qsizetype OffsetAtGap(int line, qsizetype gap) const;
+    // What a screen reader is told after a Sync(), from the shown length and the caret and
+    // selection (buffer offsets) before it.
+    void TellReader(TextLines::Change change, qsizetype shownBefore, qsizetype anchorBefore,
+                    qsizetype caretBefore);
     // What is drawn in a character's cell.
     static QChar Shown(QChar c);
 
-    const QString* source_ = nullptr;
-    // lineStarts_[i]: offset of line i's first character. Always holds at least line 0.
-    std::vector<qsizetype> lineStarts_{0};
-    qsizetype indexed_ = 0;
-    bool stale_ = false;
-    qsizetype widest_ = 0;      // widest finished line, in cells
-    qsizetype openColumns_ = 0; // cells of the last line so far
-
+    TextLines lines_;
     qsizetype anchor_ = 0;
     qsizetype position_ = 0;
     bool selecting_ = false;

@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+#include "Accessibility.h"
 #include "Artwork.h"
 #include "Dialogs.h"
 #include "FixedWindow.h"
@@ -130,18 +131,24 @@ void frmMain::CreateControls() {
     XPLabel301->setGeometry(TwipsRect(60, 4410, 1095, 255));
     lblId = MakeValueLabel(QString(), false, this);
     lblId->setGeometry(TwipsRect(1140, 4410, 5595, 255));
+    TieCaption(XPLabel301, lblId);
 
     XPLabel303 = MakeCaptionLabel(QStringLiteral("Status:"), this);
     XPLabel303->setGeometry(TwipsRect(60, 4860, 1095, 255));
     lblStatus = MakeValueLabel(StatusWorking, false, this);
     lblStatus->setGeometry(TwipsRect(1140, 4860, 5595, 255));
+    TieCaption(XPLabel303, lblStatus);
+    // Every change of the status line is told to a screen reader, wherever the focus is.
+    GiveAccessibleRole(lblStatus, QAccessible::StatusBar);
 
-    setTabOrder(cmd(0), cmd(5));
-    setTabOrder(cmd(5), cmd(6));
-    setTabOrder(cmd(6), cmd(1));
+    // The order the window is read in: the data buttons from left to right, the text below
+    // them, then Save and Exit.
+    setTabOrder(cmd(0), cmd(1));
     setTabOrder(cmd(1), cmd(2));
     setTabOrder(cmd(2), cmd(3));
     setTabOrder(cmd(3), txt);
+    setTabOrder(txt, cmd(5));
+    setTabOrder(cmd(5), cmd(6));
 }
 
 PushButton* frmMain::cmd(int index) const {
@@ -167,6 +174,10 @@ void frmMain::FillForm() {
     lblStatus->setText(StatusReady);
     txt->Clear();
     EnableButtons(true);
+    // A window shown for the first time, or again after a new search, starts at its first
+    // button unless the user had left the focus on another of its controls.
+    QWidget* focus = focusWidget();
+    if (!focus || !focus->isVisible() || !focus->isEnabled()) cmd(0)->setFocus();
     timComm.start();
 }
 
@@ -189,9 +200,25 @@ void frmMain::AppendReceived(const QString& text) {
 }
 
 void frmMain::EnableButtons(bool on) {
+    QWidget* before = focusWidget();
     for (PushButton* button : cmd_) {
         if (button) button->setEnabled(on);
     }
+    if (!on) {
+        // Switching off the button that has the focus moves the focus on to the next control
+        // that takes it; remember where it was, to give it back.
+        if (before && before != focusWidget()) {
+            focusGivenBack_ = before;
+            focusMovedTo_ = focusWidget();
+        }
+        return;
+    }
+    // Back where the user left it, unless the user has moved it on meanwhile.
+    if (focusGivenBack_ && focusGivenBack_->isEnabled() && focusGivenBack_->isVisible() &&
+        focusWidget() == focusMovedTo_.data())
+        focusGivenBack_->setFocus();
+    focusGivenBack_.clear();
+    focusMovedTo_.clear();
 }
 
 void frmMain::cmd_Click(int index) {

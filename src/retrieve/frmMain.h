@@ -3,6 +3,7 @@
 // the user downloads one kind of stored data, reads it, saves it, or ends the program. It
 // reaches the device only through the link.
 
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <array>
@@ -74,4 +75,7 @@ private:
     bool lateTextNeedsBreak_ = false; // a download has just been rewritten
     bool placed_ = false;
     bool leaving_ = false; // the exit or close sequence has begun
+    // Where switching the buttons off took the focus from, and where it went.
+    QPointer<QWidget> focusGivenBack_;
+    QPointer<QWidget> focusMovedTo_;
 };

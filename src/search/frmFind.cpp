@@ -1,5 +1,6 @@
 #include "frmFind.h"
 
+#include "Accessibility.h"
 #include "BusyIndicator.h"
 #include "DeviceWatch.h"
 #include "Dialogs.h"
@@ -79,6 +80,7 @@ void frmFind::CreateControls() {
     Image1->setGeometry(TwipsRect(1935, 60, 2385, 600));
     Image1->setPixmap(QPixmap(QStringLiteral(":/art/logo.png")));
     Image1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    Image1->setAccessibleName(QStringLiteral("ZORV RZT"));
 
     Label1 = MakeHeading(QStringLiteral("Brantelmoor Timer Software"), 13.5, this);
     Label1->setGeometry(TwipsRect(15, 690, 6285, 345));
@@ -106,11 +108,13 @@ void frmFind::CreateControls() {
     XPLabel301->setGeometry(TwipsRect(75, 4110, 585, 255));
     lblPort = MakeValueLabel(QString(), true, this);
     lblPort->setGeometry(TwipsRect(705, 4110, 585, 255));
+    TieCaption(XPLabel301, lblPort);
 
     XPLabel303 = MakeCaptionLabel(QStringLiteral("ID:"), this);
     XPLabel303->setGeometry(TwipsRect(75, 4410, 585, 255));
     lblID = MakeValueLabel(QString(), true, this);
     lblID->setGeometry(TwipsRect(705, 4410, 5565, 255));
+    TieCaption(XPLabel303, lblID);
 
     progress = new BusyIndicator(this);
     progress->setGeometry(TwipsRect(2265, 4830, 1845, 255));
@@ -170,6 +174,9 @@ void frmFind::BeginSearch() {
     setWindowTitle(QStringLiteral("ZORV - RZT Software / Device Search  -  Version ") + version);
     lblVersion->setText(QStringLiteral("Version ") + version);
 
+    // The indicator's name tells a screen reader the state of the search; a change of it
+    // reaches the reader as an event, without the focus moving.
+    progress->setAccessibleName(QStringLiteral("Searching for the device"));
     progress->Start();
     cmdExit->setFocus();
 
@@ -250,6 +257,7 @@ void frmFind::ShowPortFound() {
              10, Black, false);
     WriteRun(txt, QStringLiteral("Do not disconnect the device until you exit the software."), 10,
              Red, true);
+    progress->setAccessibleName(QStringLiteral("Waiting for the device to answer"));
     link_.timID_Timer();
 }
 
@@ -262,6 +270,7 @@ void frmFind::FinishSearch() {
     txt->SetSelAlignment(Qt::AlignHCenter);
     txt->SetSelText(QStringLiteral("\r\n\r\n"));
     WriteRun(txt, QStringLiteral("Device Found\r\n"), 16, Blue, true);
+    progress->setAccessibleName(QStringLiteral("Device Found"));
     link_.Wait(10, 1.0);
     // Exit during the pause ends the program before the retrieval window is shown.
     if (link_.Ending()) return;
@@ -275,6 +284,8 @@ void frmFind::FinishSearch() {
     }
     main_->show();
     main_->FillForm();
+    // The keyboard goes on in the window the user now sees, not in the hidden one.
+    main_->activateWindow();
 }
 
 void frmFind::AppendReceived(const QString& text) {
@@ -285,6 +296,7 @@ void frmFind::LinkLost() {
     if (main_) main_->hide();
     BeginSearch();
     show();
+    activateWindow();
 }
 
 void frmFind::StopSearchAndClosePort() {
