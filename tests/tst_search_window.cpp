@@ -10,11 +10,8 @@
 #include "modMain.h"
 #include "search/frmFind.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QLabel>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QtTest>
@@ -93,7 +90,6 @@ private slots:
     void startUpShowsTheSearch();
     void aSecondSearchWritesTheSameAndKeepsTheIdentity();
     void aSecondInstanceIsToldAndEnds();
-    void theInstanceLockStaysOutOfTheHomeFolder();
     void aScanFindingNothing_data();
     void aScanFindingNothing();
     void leaving_data();
@@ -251,17 +247,6 @@ void TstSearchWindow::aSecondInstanceIsToldAndEnds() {
     QVERIFY(!find_->timUSB.isActive());
     QCOMPARE(ending.count(), 1);
     QVERIFY(first.Held());
-}
-
-void TstSearchWindow::theInstanceLockStaysOutOfTheHomeFolder() {
-    // A lock left by a crash must not sit among the user's own files, and its folder is the
-    // user's own (on Windows the temporary one: Qt's runtime folder there is the home folder).
-    const QFileInfo lock(SingleInstance::DefaultLockPath());
-    QVERIFY2(lock.absolutePath() != QDir::homePath(), qPrintable(lock.absoluteFilePath()));
-    QVERIFY2(QFileInfo(lock.absolutePath()).isWritable(), qPrintable(lock.absoluteFilePath()));
-#ifdef Q_OS_WIN
-    QCOMPARE(lock.absolutePath(), QStandardPaths::writableLocation(QStandardPaths::TempLocation));
-#endif
 }
 
 void TstSearchWindow::leaving_data() {
