@@ -10,7 +10,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
-#include <QStandardPaths>
 #ifndef Q_OS_WIN
 #include <fcntl.h>
 #include <pty.h>
@@ -33,11 +32,8 @@ private slots:
 private:
     QProcess* Start(const QStringList& arguments = {});
 #ifdef Q_OS_WIN
-    // The user's own profile folder, which Windows gives from the user's token, not from the
-    // environment, so a test cannot move it.
-    QString RuntimeFolder() const {
-        return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    }
+    // Where the lock goes: the user's temporary folder, which Windows takes from TMP.
+    QString RuntimeFolder() const { return dir_->filePath(QStringLiteral("tmp")); }
 #else
     QString RuntimeFolder() const { return dir_->filePath(QStringLiteral("run")); }
 #endif

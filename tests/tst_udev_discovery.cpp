@@ -1,20 +1,25 @@
 // The whole program finding its device the way it does on Linux: FTDI converters (USB vendor
 // 0x0403) listed by QSerialPortInfo from udev, here umockdev's mocked /sys and /dev, with the
 // simulated device at the end of the line. Converters come and go while the program runs;
-// another make of converter is never touched; a node this user may not open gives the group
-// hint, a busy one does not. Runs under umockdev-wrapper.
+// another make of converter is never touched; a node this user may not open gives a hint (the
+// group to join, where one would help) until the refusal goes, a busy one does not. Runs under
+// umockdev-wrapper.
 
 #include "EndToEnd.h"
 #include "RichTextBox.h"
 #include "UdevBed.h"
 
+#include <QDir>
 #include <QLabel>
+#include <QPixmap>
+#include <QRegularExpression>
 #include <QSerialPort>
 #include <QSerialPortInfo>
 #include <QtTest>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -29,11 +34,11 @@ const QString Hint = QStringLiteral("may not be opened by you");
 // for the real one, open() for the effective one); root again when it goes.
 class AsUser {
 public:
-    AsUser(uid_t uid, gid_t gid) {
+    AsUser(uid_t uid, gid_t gid, std::vector<gid_t> more = {}) {
         groups_.resize(std::max(0, ::getgroups(0, nullptr)));
         const int kept = ::getgroups(static_cast<int>(groups_.size()), groups_.data());
         groups_.resize(std::max(0, kept));
-        ok_ = kept >= 0 && ::setgroups(0, nullptr) == 0 && ::setresgid(gid, gid, 0) == 0 &&
+        ok_ = kept >= 0 && ::setgroups(more.size(), more.data()) == 0 && ::setresgid(gid, gid, 0) == 0 &&
               ::setresuid(uid, uid, 0) == 0;
     }
     ~AsUser() {
@@ -183,13 +188,28 @@ void TstUdevDiscovery::anotherMakeOfConverterIsNeverOpened() {
 }
 
 void TstUdevDiscovery::aRefusedNode_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("rootGroup"); // the node's group is root's, else uucp or dialout
+    QTest::addColumn<bool>("inGroup");   // the user has the node's group
     QTest::addColumn<bool>("busy");
-    QTest::newRow("a node of a group this user is not in") << false;
-    QTest::newRow("held by another program") << true;
+    QTest::addColumn<QString>("advice"); // what the hint says after naming the port; empty: no hint
+    const QString closed = QStringLiteral(
+        " The software's package lets in the user logged in at the machine (its udev rule); "
+        "otherwise ask the machine's administrator for access.");
+    QTest::newRow("0660, of a group this user is not in")
+        << 0660 << false << false << false
+        << QStringLiteral(" Add yourself to the '%1' group (sudo usermod -aG %1 $USER), log in again");
+    QTest::newRow("held by another program") << 0666 << false << false << true << QString();
+    QTest::newRow("0600 root:root") << 0600 << true << false << false << closed;
+    QTest::newRow("0600, of a group this user is in") << 0600 << false << true << false << closed;
 }
 
 void TstUdevDiscovery::aRefusedNode() {
+    QFETCH(int, mode);
+    QFETCH(bool, rootGroup);
+    QFETCH(bool, inGroup);
     QFETCH(bool, busy);
+    QFETCH(QString, advice);
     if (::geteuid() != 0) QSKIP("needs root, to own the node and to run the search as another user");
     const passwd* nobody = ::getpwnam("nobody");
     if (!nobody) QSKIP("no user 'nobody' to run the search as");
@@ -197,10 +217,10 @@ void TstUdevDiscovery::aRefusedNode() {
     const group* owners = ::getgrnam("uucp");
     if (!owners) owners = ::getgrnam("dialout");
     QVERIFY(owners);
+    const gid_t gid = rootGroup ? 0 : owners->gr_gid;
     const QString groupName = QString::fromLocal8Bit(owners->gr_name);
     const QByteArray pty = sim_->portName().toLocal8Bit();
-    if (::chown(pty.constData(), 0, owners->gr_gid) != 0 ||
-        ::chmod(pty.constData(), busy ? 0666 : 0660) != 0)
+    if (::chown(pty.constData(), 0, gid) != 0 || ::chmod(pty.constData(), static_cast<mode_t>(mode)) != 0)
         QSKIP("the pseudo-terminal cannot be given to another group here");
     bed_->OpenToEveryone();
     QVERIFY(bed_->Plug(usb0_, sim_->portName()));
@@ -208,8 +228,9 @@ void TstUdevDiscovery::aRefusedNode() {
     QSerialPort holder(UdevBed::Node(usb0_));
     if (busy) QVERIFY2(holder.open(QIODevice::ReadWrite), qPrintable(holder.errorString()));
 
-    AsUser user(nobody->pw_uid, nobody->pw_gid);
-    if (!user.ok()) QSKIP("this process cannot act as user 'nobody' here");
+    std::optional<AsUser> user(std::in_place, nobody->pw_uid, nobody->pw_gid,
+                               inGroup ? std::vector<gid_t>{gid} : std::vector<gid_t>{});
+    if (!user->ok()) QSKIP("this process cannot act as user 'nobody' here");
     // What the search will go by: the mocked udev tree has to be readable by that user too.
     QStringList seen;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
@@ -235,15 +256,32 @@ void TstUdevDiscovery::aRefusedNode() {
     QVERIFY(Searching());
     QVERIFY(link_->PortNum.isEmpty());
     const QString text = find_->txt->Text();
-    if (busy) {
+    if (advice.isEmpty()) {
         QVERIFY2(!text.contains(Hint), qPrintable(text));
     } else {
-        QVERIFY2(text.contains(QStringLiteral("%1 was found but may not be opened by you. Add yourself "
-                                              "to the '%2' group (sudo usermod -aG %2 $USER)")
-                                   .arg(UdevBed::Node(usb0_), groupName)),
+        QVERIFY2(text.contains(UdevBed::Node(usb0_) + QStringLiteral(" was found but ") + Hint +
+                               QLatin1Char('.') + advice.arg(groupName)),
                  qPrintable(text));
         QCOMPARE(text.count(Hint), 1); // said once
     }
+    // The window as the user sees it, when asked for (RZT_SHOT_DIR).
+    const QString shots = qEnvironmentVariable("RZT_SHOT_DIR");
+    QPixmap shot;
+    if (!shots.isEmpty()) {
+        find_->txt->FlushRender();
+        shot = find_->grab();
+    }
+    user.reset(); // root again, to take the converter out of the mocked tree
+    bed_->Unplug(usb0_);
+    if (!shots.isEmpty()) {
+        const QString name = QString::fromLatin1(QTest::currentDataTag())
+                                 .replace(QRegularExpression(QStringLiteral("\\W+")), QStringLiteral("-"));
+        QVERIFY(shot.save(QDir(shots).filePath(QStringLiteral("refused-%1.png").arg(name))));
+    }
+    // The refusal has gone with the converter, and so has the hint.
+    QTRY_VERIFY_WITH_TIMEOUT(link_->PortsDenied().isEmpty(), 5000);
+    QTRY_COMPARE(find_->txt->Text(), QStringLiteral("Instructions\r\nMonitoring USB Ports for RZT Device.\r\n"
+                                                    "Please turn you device on now and plug it into a USB Port!"));
 }
 
 QTEST_MAIN(TstUdevDiscovery)

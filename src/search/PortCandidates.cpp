@@ -3,6 +3,7 @@
 #include "FtdiScan.h"
 #include "clsReg.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <algorithm>
@@ -51,6 +52,18 @@ QStringList FtdiSerialPortSource::Candidates() {
     }
     std::sort(ports.begin(), ports.end());
     return ports;
+}
+
+QStringList FixedPortSource::Candidates() {
+#ifndef Q_OS_WIN
+    // Qt makes and syncs a lock file before it opens a port: trying a node that is not there
+    // would cost a disk sync at every scan for as long as the search waits. A bare name means
+    // the node in /dev, as it does to Qt.
+    const bool path = portName_.startsWith(QLatin1Char('/')) || portName_.startsWith(QLatin1String("./")) ||
+                      portName_.startsWith(QLatin1String("../"));
+    if (!QFileInfo::exists(path ? portName_ : QStringLiteral("/dev/") + portName_)) return {};
+#endif
+    return {portName_};
 }
 
 QString PortLabel(const QString& portName) {

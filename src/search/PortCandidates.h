@@ -40,7 +40,8 @@ public:
 class FixedPortSource : public PortSource {
 public:
     explicit FixedPortSource(QString portName) : portName_(std::move(portName)) {}
-    QStringList Candidates() override { return {portName_}; }
+    // The port, or nothing while a device path names no file.
+    QStringList Candidates() override;
 
 private:
     QString portName_;

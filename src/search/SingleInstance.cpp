@@ -27,7 +27,13 @@ bool SingleInstance::TryAcquire() {
 }
 
 QString SingleInstance::DefaultLockPath() {
+#ifdef Q_OS_WIN
+    // Qt's runtime location there is the home folder, where a lock left by a crash would sit
+    // among the user's own files; the user's temporary folder is theirs alone as well.
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+#else
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+#endif
     if (folder.isEmpty()) return QString();
     return QDir(folder).filePath(QStringLiteral("zorv-rzt.lock"));
 }

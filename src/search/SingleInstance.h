@@ -19,8 +19,8 @@ public:
     bool Held() const { return held_; }
     const QString& LockPath() const { return lockPath_; }
 
-    // The lock in the user's own runtime folder, which no other user can write to; empty when
-    // the platform offers none.
+    // The lock in a folder of the user's own that no other user can write to (the runtime
+    // folder; on Windows the temporary folder); empty when the platform offers none.
     static QString DefaultLockPath();
 
 private:

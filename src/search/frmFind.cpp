@@ -183,7 +183,7 @@ void frmFind::BeginSearch() {
     link_.PortSearching = true;
     link_.PortNum.clear();
 
-    deniedShown_.clear();
+    hint_.Reset();
     txt->Clear();
     txt->SetSelAlignment(Qt::AlignLeft);
     txt->SetSelIndent(0);
@@ -222,18 +222,19 @@ void frmFind::ScanUsbPorts() {
 
 void frmFind::ShowPortsDenied(const QStringList& ports) {
     // The one thing the search can't get past by itself: a converter is there, but this user
-    // may not open its node. Say so once, and which group lets them in. A port that is only
-    // busy refuses too, and will open once the program holding it lets go: nothing to say.
-    QStringList denied, groups;
-    for (const QString& port : ports) {
-        const QString group = GroupToJoin(ExamineNode(port));
-        if (group.isEmpty()) continue;
-        denied << port;
-        if (!groups.contains(group)) groups << group;
+    // may not open its node. Say so, and what lets them in; take it back once no port refuses
+    // any more. A port that is only busy refuses too, and will open once the program holding
+    // it lets go: nothing to say.
+    const QString shown = hint_.Text();
+    if (!hint_.Update(ports)) return;
+    // The hint is the last run of the instructions while the search watches.
+    const int length = static_cast<int>(txt->Text().size());
+    if (!shown.isEmpty() && txt->Text().endsWith(shown)) {
+        txt->SetSelStart(length - static_cast<int>(shown.size()));
+        txt->SetSelLength(static_cast<int>(shown.size()));
+        txt->SetSelText(QString());
     }
-    if (denied.isEmpty() || denied == deniedShown_) return;
-    deniedShown_ = denied;
-    WriteRun(txt, PortsDeniedText(denied, groups), 10, Red, true);
+    if (!hint_.Text().isEmpty()) WriteRun(txt, hint_.Text(), 10, Red, true);
 }
 
 void frmFind::ShowPortFound() {

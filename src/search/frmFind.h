@@ -5,6 +5,7 @@
 
 #include "LinkWindows.h"
 #include "PortCandidates.h"
+#include "search/PortAccess.h"
 
 #include <QPointer>
 #include <QStringList>
@@ -92,5 +93,5 @@ private:
     QPointer<frmInfo> about_;
     std::unique_ptr<frmMain> main_;
     std::unique_ptr<PortSource> ports_;
-    QStringList deniedShown_;
+    RefusedPortsHint hint_;
 };
