@@ -1,12 +1,13 @@
 #include "frmFind.h"
 
 #include "BusyIndicator.h"
-#include "DeviceWatch.h"
 #include "Dialogs.h"
+#include "Download.h"
 #include "FixedWindow.h"
 #include "Labels.h"
 #include "PushButton.h"
 #include "search/PortAccess.h"
+#include "search/PortSearch.h"
 #include "RichTextBox.h"
 #include "search/SingleInstance.h"
 #include "TextHelpers.h"
@@ -140,13 +141,7 @@ bool frmFind::Load(SingleInstance* instance) {
     CentreOnScreen(this);
     show();
     if (!link_.Reg) link_.Reg = std::make_unique<clsReg>();
-    if (!ports_) {
-#ifdef Q_OS_WIN
-        ports_ = std::make_unique<FtdiRegistrySource>(*link_.Reg);
-#else
-        ports_ = WatchSerialDevices(std::make_unique<FtdiSerialPortSource>());
-#endif
-    }
+    if (!ports_) ports_ = PlatformPortSource(link_);
     BeginSearch();
     return true;
 }
@@ -206,11 +201,7 @@ void frmFind::timUSB_Timer() {
 
 void frmFind::ScanUsbPorts() {
     timUSB.stop();
-    if (!ports_) return;
-    const QStringList found = ports_->Candidates();
-    // A device path left over from a converter that has gone may by now belong to another
-    // make of converter: opening it would toggle its lines and probe a stranger for ever.
-    if (!found.isEmpty() || !ports_->NamesStayWithTheirConverter()) link_.PortList = found;
+    if (ports_) ScanPorts(link_, *ports_);
 }
 
 void frmFind::ShowPortsDenied(const QStringList& ports) {
@@ -262,10 +253,8 @@ void frmFind::FinishSearch() {
     txt->SetSelAlignment(Qt::AlignHCenter);
     txt->SetSelText(QStringLiteral("\r\n\r\n"));
     WriteRun(txt, QStringLiteral("Device Found\r\n"), 16, Blue, true);
-    link_.Wait(10, 1.0);
     // Exit during the pause ends the program before the retrieval window is shown.
-    if (link_.Ending()) return;
-    link_.EndIdentification();
+    if (!SettleIdentification(link_)) return;
     progress->Stop();
     txt->Clear();
     hide();
