@@ -150,6 +150,7 @@ void TstDownloadCli::download() {
     } else if (situation == QLatin1String("read-only")) {
         readOnly = std::make_unique<ReadOnlyFolder>(dir_->filePath(QStringLiteral("ro")),
                                                     QStringLiteral("readings.csv"), OldFile);
+        if (!readOnly->made && ::geteuid() == 0) QSKIP("needs a tmpfs mount, as root");
         QVERIFY(readOnly->made);
         path = dir_->filePath(QStringLiteral("ro/readings.csv"));
     } else if (situation == QLatin1String("held")) {

@@ -397,7 +397,8 @@ void UseParentConsole() {
     // A redirection (to a file, a pipe) was handed over as it is and stays.
     const bool outGiven = Usable(GetStdHandle(STD_OUTPUT_HANDLE));
     const bool errGiven = Usable(GetStdHandle(STD_ERROR_HANDLE));
-    if (outGiven && errGiven) return;
+    // Attached even when both streams were handed over: Ctrl+C at that console reaches only the
+    // programs attached to it.
     if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
     if (!outGiven && std::freopen("CONOUT$", "w", stdout)) std::setvbuf(stdout, nullptr, _IONBF, 0);
     if (!errGiven && std::freopen("CONOUT$", "w", stderr)) std::setvbuf(stderr, nullptr, _IONBF, 0);
@@ -406,6 +407,9 @@ void UseParentConsole() {
 void CallOnInterrupt(QObject* context, std::function<void()> interrupt) {
     interruptContext = context;
     interruptCall = std::move(interrupt);
+    // A program started in a new process group, or by one that ignores Ctrl+C, inherits the
+    // ignoring: take Ctrl+C again, so that it reaches the handler.
+    SetConsoleCtrlHandler(nullptr, FALSE);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 #else

@@ -109,9 +109,9 @@ private:
     std::unique_ptr<DownloadProgress> progress_;
 };
 
-// Windows: a program built for the desktop has no console of its own; it takes the console of
-// the program that started it (cmd, PowerShell) for whichever standard streams were not handed
-// to it already. Nothing to do elsewhere.
+// Windows: a program built for the desktop has no console of its own; it attaches to the console
+// of the program that started it (cmd, PowerShell), for Ctrl+C and for whichever standard streams
+// were not handed to it already. Nothing to do elsewhere.
 void UseParentConsole();
 
 // Calls `interrupt` from the event loop on Ctrl+C, SIGINT and SIGTERM (Ctrl+C and Ctrl+Break on
