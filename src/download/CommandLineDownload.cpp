@@ -157,12 +157,12 @@ void DownloadProgress::Draw(bool done) {
     drawnWidth_ = static_cast<int>(line.size());
 }
 
-void DownloadProgress::Finish() {
+void DownloadProgress::Finish(bool complete) {
     if (terminal_) {
-        Draw(true);
+        Draw(complete);
         std::fputc('\n', out_);
     } else {
-        std::fprintf(out_, "%s\n", Line(true).toLocal8Bit().constData());
+        std::fprintf(out_, "%s\n", Line(complete).toLocal8Bit().constData());
     }
     std::fflush(out_);
 }
@@ -319,7 +319,7 @@ int CommandLineDownload::Download() {
     collecting_ = false;
     // A port that went away during the download leaves it cut short.
     const bool portLost = end == DownloadEnd::Received && !link_.Comm.isOpen();
-    if (end != DownloadEnd::NoReply) progress_->Finish();
+    if (end != DownloadEnd::NoReply) progress_->Finish(end == DownloadEnd::Received && !portLost);
     // As leaving the retrieval window does, whatever the outcome.
     link_.DisconnectDevice();
     if (link_.Comm.isOpen()) link_.Comm.close();

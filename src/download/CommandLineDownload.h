@@ -48,8 +48,9 @@ class DownloadProgress {
 public:
     explicit DownloadProgress(std::FILE* out);
     void Add(qsizetype bytes);
-    // Ends with the summary: "Data Received", the bytes, the time and the rate.
-    void Finish();
+    // Ends with the summary: "Data Received" (or, cut short, "Loading Data"), the bytes, the time
+    // and the rate.
+    void Finish(bool complete);
 
 private:
     QString Line(bool done) const;
