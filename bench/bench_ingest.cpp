@@ -3,7 +3,8 @@
 // chunk to the retrieval window, the window rewrites the line ends and saves the file. Prints
 // the rate, whether the text box holds exactly what was sent, the worst stall of the event
 // loop in each step, and the peak memory; then, in the same run, the rate of a plain reader
-// draining the same burst from the same port. Asserts nothing.
+// draining the same burst from the same port, and the same burst through the real binary as a
+// script runs it, `rzt --download all --output -`, with no display. Asserts nothing.
 //
 //   bench_ingest [--mib=N] [--shots=FOLDER] [--label=TEXT] [--linger=SECONDS] [--no-reference]
 //     --mib: the size of the burst (default 20); a plain number, the shortening argument that
@@ -31,6 +32,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QProcess>
 #include <QScrollBar>
 #include <QSerialPort>
 #include <QTemporaryDir>
@@ -378,5 +380,41 @@ int main(int argc, char* argv[]) {
     std::printf("  QSerialPort readAll     %7.1f MB/s  exact: %s\n", qt, qtExact ? "yes" : "NO");
     std::printf("  retrieval window        %7.1f MB/s  = %.2f of the read(2) loop, %.2f of QSerialPort\n",
                 rate, rate / posix, rate / qt);
+
+    // The same burst through the command line: the real binary, no display, the file on its
+    // standard output. It finds the device first (a probe and the hand-over's 1 s pause), so
+    // the time is taken from the request letter on, as for the window.
+    QProcess rzt;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
+    rzt.setProcessEnvironment(env);
+    sim.clearReceived();
+    rzt.start(QStringLiteral(RZT_BINARY),
+              {QStringLiteral("--download"), QStringLiteral("all"), QStringLiteral("--output"),
+               QStringLiteral("-"), QStringLiteral("--port"), sim.portName()});
+    const bool ended = rzt.waitForStarted(10000) && rzt.waitForFinished(600000);
+    const auto exitAt = Clock::now();
+    const QByteArray piped = rzt.readAllStandardOutput();
+    const QList<QByteArray> said = rzt.readAllStandardError().trimmed().split('\n');
+    Clock::time_point cliLetterAt = exitAt;
+    for (const SimRxByte& rx : sim.received())
+        if (rx.byte == 'A') cliLetterAt = rx.at;
+    const double windowSeconds = Seconds(savedAt - letterAt);
+    const double cliSeconds = Seconds(exitAt - cliLetterAt);
+    const double lineSeconds = bytes / LineRate;
+    std::printf("\nThrough rzt --download all --output - (exit status %d%s):\n", rzt.exitCode(),
+                ended ? "" : ", did not end");
+    for (const QByteArray& line : said)
+        if (line.contains("Data Received")) std::printf("  its own summary: %s\n", line.constData());
+    std::printf("  letter sent to the program's exit   %7.3f s = %6.1f MB/s = %.0f x line rate "
+                "(line rate alone: %.0f s = %.1f h)\n",
+                cliSeconds, bytes / cliSeconds / 1e6, lineSeconds / cliSeconds, lineSeconds,
+                lineSeconds / 3600.0);
+    std::printf("  the window, letter sent to file saved %5.3f s: the command line takes %.2f x "
+                "the window's time\n",
+                windowSeconds, cliSeconds / windowSeconds);
+    std::printf("  standard output == the window's saved file: %s (%lld bytes)\n",
+                piped == FileBytes(dialogs.answer) ? "yes" : "NO", static_cast<long long>(piped.size()));
     return 0;
 }

@@ -1,3 +1,4 @@
+#include "CommandLineDownload.h"
 #include "Dialogs.h"
 #include "PortCandidates.h"
 #include "TextHelpers.h"
@@ -8,6 +9,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <cstdio>
+#include <memory>
 
 #ifdef RZT_WITH_SIMULATOR
 #include "SimDevice.h"
@@ -21,6 +23,84 @@ void SetProgramIdentity() {
     // program's own.
     QCoreApplication::setApplicationVersion(ProgramVersionText());
     QCoreApplication::setOrganizationName(QStringLiteral("ZORV"));
+}
+
+#ifdef RZT_WITH_SIMULATOR
+// The built-in simulated device, plugged in; nullptr when it cannot start (the reason is
+// printed).
+std::unique_ptr<SimDevice> StartSimulatedDevice() {
+    SimConfig config;
+    // Answer only after a couple of seconds, as a user pressing 'OPTN' and 'YES' would.
+    config.probesBeforeAnswer = 25;
+    config.timerData = SimConfig::GeneratedLines('T', 40);
+    config.rpmData = SimConfig::GeneratedLines('R', 40);
+    config.chronoData = SimConfig::GeneratedLines('C', 40);
+    auto simulated = std::make_unique<SimDevice>(config);
+    QString error;
+    if (!simulated->plug(&error)) {
+        std::fprintf(stderr, "rzt: cannot start the simulated device: %s\n", qPrintable(error));
+        return nullptr;
+    }
+    return simulated;
+}
+#endif
+
+// The options that make a run a download from the command line.
+const QStringList DownloadOptionNames{QStringLiteral("download"), QStringLiteral("output"),
+                                      QStringLiteral("wait")};
+
+bool AsksForDownload(const QStringList& arguments) {
+    for (const QString& argument : arguments.mid(1)) {
+        for (const QString& name : DownloadOptionNames) {
+            const QString option = QStringLiteral("--") + name;
+            if (argument == option || argument.startsWith(option + QLatin1Char('='))) return true;
+        }
+    }
+    return false;
+}
+
+// `rzt --download KIND --output FILE`: no display, no window, no single-instance lock (the
+// port's own lock keeps two programs off the device). Returns the exit status.
+int DownloadFromCommandLine(int argc, char* argv[], QCommandLineParser& parser, bool parsed,
+                            const QCommandLineOption& portOption, bool demo) {
+    UseParentConsole();
+    QCoreApplication app(argc, argv);
+    SetProgramIdentity();
+
+    QString error;
+    DownloadRequest request;
+    if (!parsed) {
+        error = parser.errorText();
+    } else if (!parser.positionalArguments().isEmpty()) {
+        error = QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first());
+    } else if (!parser.isSet(DownloadOptionNames[0])) {
+        error = QStringLiteral("--output and --wait go with --download");
+    } else {
+        MakeDownloadRequest(parser.value(DownloadOptionNames[0]), parser.value(DownloadOptionNames[1]),
+                            parser.value(DownloadOptionNames[2]), &request, &error);
+    }
+    if (!error.isEmpty()) {
+        std::fprintf(stderr, "rzt: %s\n\n%s", qPrintable(error), qPrintable(parser.helpText()));
+        return DownloadStatus::WrongOption;
+    }
+
+    modMain link;
+    std::unique_ptr<PortSource> ports;
+    if (parser.isSet(portOption)) ports = std::make_unique<FixedPortSource>(parser.value(portOption));
+#ifdef RZT_WITH_SIMULATOR
+    std::unique_ptr<SimDevice> simulated;
+    if (demo) {
+        simulated = StartSimulatedDevice();
+        if (!simulated) return DownloadStatus::NotFound;
+        std::fprintf(stderr, "rzt: simulated RZT device on %s\n", qPrintable(simulated->portName()));
+        ports = std::make_unique<FixedPortSource>(simulated->portName());
+    }
+#else
+    Q_UNUSED(demo);
+#endif
+    CommandLineDownload download(link, request, std::move(ports));
+    CallOnInterrupt(&app, [&download] { download.Interrupt(); });
+    return download.Run();
 }
 
 } // namespace
@@ -40,6 +120,24 @@ int main(int argc, char* argv[]) {
                        "serial link, a simulated device), e.g. COM7 or /dev/ttyACM0."),
         QStringLiteral("name"));
     parser.addOption(portOption);
+    parser.addOption(QCommandLineOption(
+        DownloadOptionNames[0],
+        QStringLiteral("Download the device's readings with no window and save them, then end: "
+                       "timer, rpm, chronograph or all. Needs --output. Exit status 0 saved, "
+                       "1 wrong option, 2 no device found or identified within --wait, 3 the "
+                       "device did not answer, 4 the file could not be written, 5 the port is "
+                       "held by another program, 130 interrupted."),
+        QStringLiteral("kind")));
+    parser.addOption(QCommandLineOption(
+        DownloadOptionNames[1],
+        QStringLiteral("With --download: the file to save to, replaced whole only once the "
+                       "download is complete; - for standard output."),
+        QStringLiteral("file")));
+    parser.addOption(QCommandLineOption(
+        DownloadOptionNames[2],
+        QStringLiteral("With --download: how long to wait for the device to be found and to "
+                       "answer, in seconds (default 60; 0: for ever)."),
+        QStringLiteral("seconds")));
 #ifdef RZT_WITH_SIMULATOR
     const QCommandLineOption demoOption(
         QStringLiteral("demo"),
@@ -53,11 +151,19 @@ int main(int argc, char* argv[]) {
     // everything to the full parse below.
     QStringList arguments;
     for (int i = 0; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
-    if (parser.parse(arguments) && (parser.isSet(helpOption) || parser.isSet(versionOption))) {
+    const bool parsed = parser.parse(arguments);
+    if (parsed && (parser.isSet(helpOption) || parser.isSet(versionOption))) {
         QCoreApplication textOnly(argc, argv);
         SetProgramIdentity();
         parser.process(textOnly); // prints the text and ends the program
         return 0;
+    }
+    if (AsksForDownload(arguments)) {
+        bool demo = false;
+#ifdef RZT_WITH_SIMULATOR
+        demo = parsed && parser.isSet(demoOption);
+#endif
+        return DownloadFromCommandLine(argc, argv, parser, parsed, portOption, demo);
     }
 
     QApplication app(argc, argv);
@@ -80,18 +186,8 @@ int main(int argc, char* argv[]) {
 #ifdef RZT_WITH_SIMULATOR
     std::unique_ptr<SimDevice> simulated;
     if (parser.isSet(demoOption)) {
-        SimConfig config;
-        // Answer only after a couple of seconds, as a user pressing 'OPTN' and 'YES' would.
-        config.probesBeforeAnswer = 25;
-        config.timerData = SimConfig::GeneratedLines('T', 40);
-        config.rpmData = SimConfig::GeneratedLines('R', 40);
-        config.chronoData = SimConfig::GeneratedLines('C', 40);
-        simulated = std::make_unique<SimDevice>(config);
-        QString error;
-        if (!simulated->plug(&error)) {
-            std::fprintf(stderr, "rzt: cannot start the simulated device: %s\n", qPrintable(error));
-            return 1;
-        }
+        simulated = StartSimulatedDevice();
+        if (!simulated) return 1;
         std::printf("Simulated RZT device on %s\n", qPrintable(simulated->portName()));
         std::fflush(stdout);
         find.SetPortSource(std::make_unique<FixedPortSource>(simulated->portName()));

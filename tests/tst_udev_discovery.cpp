@@ -8,10 +8,12 @@
 #include "EndToEnd.h"
 #include "RichTextBox.h"
 #include "UdevBed.h"
+#include "retrieve/RetrieveText.h"
 
 #include <QDir>
 #include <QLabel>
 #include <QPixmap>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSerialPort>
 #include <QSerialPortInfo>
@@ -68,6 +70,7 @@ private slots:
     void anotherMakeOfConverterIsNeverOpened();
     void aRefusedNode_data();
     void aRefusedNode();
+    void aDownloadFromTheCommandLineFindsTheConverter();
 
 private:
     frmMain* Main() const { return find_->RetrievalWindow(); }
@@ -282,6 +285,33 @@ void TstUdevDiscovery::aRefusedNode() {
     QTRY_VERIFY_WITH_TIMEOUT(link_->PortsDenied().isEmpty(), 5000);
     QTRY_COMPARE(find_->txt->Text(), QStringLiteral("Instructions\r\nMonitoring USB Ports for RZT Device.\r\n"
                                                     "Please turn you device on now and plug it into a USB Port!"));
+}
+
+
+// `rzt --download` with no --port and no display, run in the same mocked udev (the child
+// inherits the preload library and the testbed): it must find the converter the way the search
+// window does.
+void TstUdevDiscovery::aDownloadFromTheCommandLineFindsTheConverter() {
+    QVERIFY(bed_->Plug(usb0_, sim_->portName()));
+    const QString path = dir_->filePath(QStringLiteral("udev.csv"));
+    QProcess rzt;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
+    rzt.setProcessEnvironment(env);
+    rzt.start(QStringLiteral(RZT_BINARY), {QStringLiteral("--download"), QStringLiteral("timer"),
+                                           QStringLiteral("--output"), path,
+                                           QStringLiteral("--wait"), QStringLiteral("30")});
+    QVERIFY(rzt.waitForFinished(60000));
+    const QString errors = QString::fromLocal8Bit(rzt.readAllStandardError());
+    QVERIFY2(rzt.exitCode() == 0, qPrintable(errors));
+    QVERIFY2(errors.contains(QStringLiteral("Port # ") + UdevBed::Node(usb0_)), qPrintable(errors));
+    QVERIFY(errors.contains(QStringLiteral("Device Found: ") + Identity));
+    const SimConfig config = sim_->config();
+    QFile saved(path);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(),
+             SaveLines(ConvertLineEnds(QString::fromLatin1(config.header + config.timerData))));
 }
 
 QTEST_MAIN(TstUdevDiscovery)

@@ -3,12 +3,14 @@
 #include "Accessibility.h"
 #include "Artwork.h"
 #include "Dialogs.h"
+#include "Download.h"
 #include "FixedWindow.h"
 #include "Labels.h"
 #include "PushButton.h"
 #include "RetrieveText.h"
 #include "RichTextBox.h"
 #include "SaveFile.h"
+#include "SaveDownload.h"
 #include "SavedFolder.h"
 #include "TextHelpers.h"
 #include "Twips.h"
@@ -18,10 +20,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
-#include <QEventLoop>
 #include <QLabel>
 #include <QShowEvent>
-#include <QThread>
 #include <memory>
 
 const QString frmMain::StatusWorking = QStringLiteral("Working...");
@@ -35,9 +35,6 @@ const QString frmMain::StatusSaveFailed = QStringLiteral("Errors will Saving Dat
 
 namespace {
 
-constexpr int QuietSlot = 10;
-constexpr double QuietSeconds = 0.2; // a download is over after this long without a chunk
-constexpr float HeaderWaitValue = 0.1f;
 constexpr int SaveIndex = 5;
 constexpr int ExitIndex = 6;
 
@@ -72,25 +69,6 @@ QString RequestLetter(int index) {
     default:
         return QString();
     }
-}
-
-// Writes the saved file on a thread of its own while the window's events keep running: making
-// the bytes of a long download and flushing them to the disk take longer than the window may
-// stand still. The thread reads its own (shared) copy of the text, so text that arrives
-// meanwhile goes into the box without touching it.
-SaveOutcome WriteSaveFile(const QString& path, QString text) {
-    SaveOutcome outcome;
-    QEventLoop loop;
-    std::unique_ptr<QThread> writer(QThread::create([&path, &text, &outcome] {
-        SaveLinesReader reader(text);
-        outcome = WriteWholeFile(
-            path, [&reader](char* buffer, qsizetype capacity) { return reader.Read(buffer, capacity); });
-    }));
-    QObject::connect(writer.get(), &QThread::finished, &loop, &QEventLoop::quit);
-    writer->start();
-    loop.exec();
-    writer->wait();
-    return outcome;
 }
 
 } // namespace
@@ -287,24 +265,14 @@ void frmMain::RetrieveData(const QString& letter) {
     txt->Clear();
     lateTextNeedsBreak_ = false;
 
-    const bool answered = link_.SendAndReceive(QStringLiteral("H"), HeaderWaitValue) == 0;
-    // The program may end inside any wait (the close box stays usable): then only unwind.
-    if (!link_.Ending()) {
-        if (!answered) {
-            lblStatus->setText(StatusNoReply);
-        } else {
-            txt->SetSelText(link_.PortReply);
-            link_.SendNoWait(letter);
-            // The receive handler appends every chunk and restarts the slot, so this returns
-            // once the device has been quiet for the whole quiet time.
-            link_.Wait(QuietSlot, QuietSeconds);
-            link_.StopTimer(QuietSlot);
-            if (!link_.Ending()) {
-                ConvertLineEnds();
-                lateTextNeedsBreak_ = true;
-                lblStatus->setText(StatusReceived);
-            }
-        }
+    const DownloadEnd end =
+        DownloadData(link_, letter, [this](const QString& reply) { txt->SetSelText(reply); });
+    if (end == DownloadEnd::NoReply) {
+        lblStatus->setText(StatusNoReply);
+    } else if (end == DownloadEnd::Received) {
+        ConvertLineEnds();
+        lateTextNeedsBreak_ = true;
+        lblStatus->setText(StatusReceived);
     }
 
     if (!link_.Ending()) timComm.start();
@@ -358,22 +326,8 @@ void frmMain::SaveData(const QString& path) {
         if (checking) timComm.start();
         EnableButtons(true);
     }
-    if (!outcome.Ok()) {
-        QString lead;
-        switch (outcome.failed) {
-        case SaveOutcome::Step::Open:
-            lead = QStringLiteral("Could not Open ");
-            break;
-        case SaveOutcome::Step::Write:
-            lead = QStringLiteral("Could not write to ");
-            break;
-        default:
-            lead = QStringLiteral("Could not Close ");
-            break;
-        }
-        dialogs_.Message(this, FileFailureText(lead, path, outcome.number, outcome.description),
-                         Dialogs::Icon::Critical);
-    }
+    if (!outcome.Ok())
+        dialogs_.Message(this, SaveFailureText(outcome, path), Dialogs::Icon::Critical);
     if (link_.Ending()) return;
     lblStatus->setText(outcome.Ok() ? StatusSaved : StatusSaveFailed);
 }

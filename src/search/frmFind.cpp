@@ -2,12 +2,13 @@
 
 #include "Accessibility.h"
 #include "BusyIndicator.h"
-#include "DeviceWatch.h"
 #include "Dialogs.h"
+#include "Download.h"
 #include "FixedWindow.h"
 #include "Labels.h"
 #include "PushButton.h"
 #include "search/PortAccess.h"
+#include "search/PortSearch.h"
 #include "RichTextBox.h"
 #include "search/SingleInstance.h"
 #include "TextHelpers.h"
@@ -144,13 +145,7 @@ bool frmFind::Load(SingleInstance* instance) {
     CentreOnScreen(this);
     show();
     if (!link_.Reg) link_.Reg = std::make_unique<clsReg>();
-    if (!ports_) {
-#ifdef Q_OS_WIN
-        ports_ = std::make_unique<FtdiRegistrySource>(*link_.Reg);
-#else
-        ports_ = WatchSerialDevices(std::make_unique<FtdiSerialPortSource>());
-#endif
-    }
+    if (!ports_) ports_ = PlatformPortSource(link_);
     BeginSearch();
     return true;
 }
@@ -213,11 +208,7 @@ void frmFind::timUSB_Timer() {
 
 void frmFind::ScanUsbPorts() {
     timUSB.stop();
-    if (!ports_) return;
-    const QStringList found = ports_->Candidates();
-    // A device path left over from a converter that has gone may by now belong to another
-    // make of converter: opening it would toggle its lines and probe a stranger for ever.
-    if (!found.isEmpty() || !ports_->NamesStayWithTheirConverter()) link_.PortList = found;
+    if (ports_) ScanPorts(link_, *ports_);
 }
 
 void frmFind::ShowPortsDenied(const QStringList& ports) {
@@ -272,10 +263,8 @@ void frmFind::FinishSearch() {
     txt->SetSelText(QStringLiteral("\r\n\r\n"));
     WriteRun(txt, QStringLiteral("Device Found\r\n"), 16, Blue, true);
     progress->setAccessibleName(QStringLiteral("Device Found"));
-    link_.Wait(10, 1.0);
     // Exit during the pause ends the program before the retrieval window is shown.
-    if (link_.Ending()) return;
-    link_.EndIdentification();
+    if (!SettleIdentification(link_)) return;
     progress->Stop();
     txt->Clear();
     hide();

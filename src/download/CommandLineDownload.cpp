@@ -1,0 +1,451 @@
+#include "CommandLineDownload.h"
+
+#include "Download.h"
+#include "PortCandidates.h"
+#include "modMain.h"
+#include "retrieve/RetrieveText.h"
+#include "retrieve/SaveDownload.h"
+#include "retrieve/SystemError.h"
+#include "search/PortAccess.h"
+#include "search/PortSearch.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <cmath>
+
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
+#include <csignal>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr int ScanIntervalMs = 250; // the search window's scan
+
+bool IsTerminal(std::FILE* stream) {
+#ifdef Q_OS_WIN
+    return _isatty(_fileno(stream)) != 0;
+#else
+    return ::isatty(fileno(stream)) != 0;
+#endif
+}
+
+QString RateText(double bytesPerSecond) {
+    if (bytesPerSecond >= 1e6) return QStringLiteral("%1 MB/s").arg(bytesPerSecond / 1e6, 0, 'f', 1);
+    return QStringLiteral("%1 kB/s").arg(bytesPerSecond / 1e3, 0, 'f', 1);
+}
+
+// A failed save as one line: the window's two-line message with its line break made a colon.
+QString OneLine(QString text) {
+    return text.replace(QStringLiteral("\r\n"), QStringLiteral(": "));
+}
+
+// The saved file's bytes to standard output, a block at a time.
+SaveOutcome WriteStandardOutput(const QString& text, qint64* written) {
+    std::fflush(stdout);
+#ifdef Q_OS_WIN
+    // Text mode would turn every LF of the saved CR LF into a second CR.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    QFile out;
+    SaveOutcome outcome;
+    if (!out.open(fileno(stdout), QIODevice::WriteOnly | QIODevice::Unbuffered,
+                  QFileDevice::DontCloseHandle)) {
+        outcome.failed = SaveOutcome::Step::Open;
+        outcome.number = SystemErrorWriteFault;
+        outcome.description = out.errorString();
+        return outcome;
+    }
+    SaveLinesReader reader(text);
+    QByteArray buffer(SaveBlockBytes, Qt::Uninitialized);
+    for (;;) {
+        const qsizetype block = reader.Read(buffer.data(), SaveBlockBytes);
+        if (block <= 0) break;
+        ClearSystemError();
+        if (out.write(buffer.constData(), block) != block) {
+            const int number = LastSystemErrorNumber();
+            outcome.failed = SaveOutcome::Step::Write;
+            outcome.number = number != 0 ? number : SystemErrorWriteFault;
+            outcome.description = number != 0 ? SystemErrorText(number) : out.errorString();
+            return outcome;
+        }
+        *written += block;
+        if (block < SaveBlockBytes) break;
+    }
+    return outcome;
+}
+
+} // namespace
+
+bool MakeDownloadRequest(const QString& kind, const QString& output, const QString& waitText,
+                         DownloadRequest* request, QString* error) {
+    static const QStringList kinds{QStringLiteral("timer"), QStringLiteral("rpm"),
+                                   QStringLiteral("chronograph"), QStringLiteral("all")};
+    static const QStringList letters{QStringLiteral("T"), QStringLiteral("R"), QStringLiteral("C"),
+                                     QStringLiteral("A")};
+    const qsizetype index = kinds.indexOf(kind.toLower());
+    if (index < 0) {
+        *error = QStringLiteral("--download takes timer, rpm, chronograph or all, not \"%1\"").arg(kind);
+        return false;
+    }
+    if (output.isEmpty()) {
+        *error = QStringLiteral("--download needs --output FILE (- for standard output)");
+        return false;
+    }
+    double wait = 60;
+    if (!waitText.isEmpty()) {
+        bool ok = false;
+        wait = waitText.toDouble(&ok);
+        if (!ok || !std::isfinite(wait) || wait < 0 || wait > 2e6) {
+            *error = QStringLiteral("--wait takes a number of seconds (0: for ever), not \"%1\"")
+                         .arg(waitText);
+            return false;
+        }
+    }
+    request->letter = letters.at(index);
+    request->output = output;
+    request->waitSeconds = wait;
+    return true;
+}
+
+// --- Progress ---
+
+DownloadProgress::DownloadProgress(std::FILE* out) : out_(out), terminal_(IsTerminal(out)) {}
+
+void DownloadProgress::Add(qsizetype bytes) {
+    if (!started_) {
+        started_ = true;
+        clock_.start();
+    }
+    bytes_ += bytes;
+    lastMs_ = clock_.elapsed();
+    // Ten redraws a second at most: a fast download brings thousands of chunks.
+    if (terminal_ && (lastDrawMs_ < 0 || lastMs_ - lastDrawMs_ >= 100)) {
+        lastDrawMs_ = lastMs_;
+        Draw(false);
+    }
+}
+
+QString DownloadProgress::Line(bool done) const {
+    const double seconds = static_cast<double>(lastMs_) / 1000.0;
+    QString line = (done ? QStringLiteral("rzt: Data Received: %1 bytes")
+                         : QStringLiteral("rzt: Loading Data: %1 bytes"))
+                       .arg(bytes_);
+    if (seconds > 0)
+        line += QStringLiteral(" in %1 s, %2").arg(seconds, 0, 'f', 1)
+                    .arg(RateText(static_cast<double>(bytes_) / seconds));
+    return line;
+}
+
+void DownloadProgress::Draw(bool done) {
+    const QByteArray line = Line(done).toLocal8Bit();
+    // Spaces over what is left of a longer line before: not every console knows "erase line".
+    const int pad = std::max(0, drawnWidth_ - static_cast<int>(line.size()));
+    std::fprintf(out_, "\r%s%*s", line.constData(), pad, "");
+    std::fflush(out_);
+    drawnWidth_ = static_cast<int>(line.size());
+}
+
+void DownloadProgress::Finish(bool complete) {
+    if (terminal_) {
+        Draw(complete);
+        std::fputc('\n', out_);
+    } else {
+        std::fprintf(out_, "%s\n", Line(complete).toLocal8Bit().constData());
+    }
+    std::fflush(out_);
+}
+
+// --- The run ---
+
+CommandLineDownload::CommandLineDownload(modMain& link, DownloadRequest request,
+                                         std::unique_ptr<PortSource> ports)
+    : link_(link), request_(std::move(request)), ports_(std::move(ports)) {
+    tick_.setSingleShot(true);
+    tick_.setInterval(ScanIntervalMs);
+    connect(&tick_, &QTimer::timeout, this, &CommandLineDownload::SearchTick);
+    deadline_.setSingleShot(true);
+    connect(&deadline_, &QTimer::timeout, this, [this] {
+        if (link_.PortNum.isEmpty())
+            Say(QStringLiteral("no RZT device found within %1 s").arg(request_.waitSeconds));
+        else
+            Say(QStringLiteral("the device on %1 did not identify itself within %2 s")
+                    .arg(link_.PortNum)
+                    .arg(request_.waitSeconds));
+        EndSearch(DownloadStatus::NotFound);
+    });
+    link_.SetWindows(this);
+}
+
+CommandLineDownload::~CommandLineDownload() {
+    link_.SetWindows(nullptr);
+}
+
+void CommandLineDownload::Say(const QString& line) const {
+    std::fprintf(stderr, "rzt: %s\n", line.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+int CommandLineDownload::Run() {
+    if (!ports_) ports_ = PlatformPortSource(link_);
+    const int found = Search();
+    if (found != DownloadStatus::Saved) return found;
+    return Download();
+}
+
+void CommandLineDownload::Interrupt() {
+    if (saving_ || link_.Ending()) return;
+    link_.EndProgram(DownloadStatus::Interrupted);
+    EndSearch(DownloadStatus::Interrupted);
+}
+
+void CommandLineDownload::EndSearch(int status) {
+    if (searchStatus_ >= 0) return;
+    searchStatus_ = status;
+    tick_.stop();
+    deadline_.stop();
+    searchLoop_.quit();
+}
+
+int CommandLineDownload::Search() {
+    Say(QStringLiteral("Monitoring USB Ports for RZT Device."));
+    BeginSearch();
+    if (request_.waitSeconds > 0)
+        deadline_.start(static_cast<int>(std::min(request_.waitSeconds * 1000.0, 2e9)));
+    if (searchStatus_ < 0) searchLoop_.exec();
+
+    if (searchStatus_ == DownloadStatus::Saved && !link_.Ending()) {
+        Say(QStringLiteral("Device Found: ") + link_.PortId);
+        return DownloadStatus::Saved;
+    }
+    // As Exit does while searching: the probes stop and the port closes, nothing is sent.
+    link_.timID.stop();
+    if (link_.Comm.isOpen()) link_.Comm.close();
+    if (link_.Ending()) {
+        Say(QStringLiteral("interrupted: nothing saved"));
+        return DownloadStatus::Interrupted;
+    }
+    return searchStatus_;
+}
+
+void CommandLineDownload::BeginSearch() {
+    link_.PortSearching = true;
+    link_.PortNum.clear();
+    deniedShown_.clear();
+    portShown_.clear();
+    tick_.start();
+}
+
+void CommandLineDownload::SearchTick() {
+    if (link_.Ending() || searchStatus_ >= 0) return;
+    link_.PortNum.clear();
+    ScanPorts(link_, *ports_);
+    link_.OpenFirstPort();
+    if (!link_.PortNum.isEmpty()) {
+        if (portShown_ != link_.PortNum) {
+            portShown_ = link_.PortNum;
+            Say(QStringLiteral("The RZT Device was found on Port # ") + PortLabel(link_.PortNum) +
+                QStringLiteral("."));
+            Say(QStringLiteral("On the RZT device press the 'OPTN' button and then press 'YES'."));
+        }
+        link_.timID_Timer();
+        return;
+    }
+    // A port that refuses although this user may open it is held by another program: it will
+    // not come free by waiting, and two programs must never share it.
+    QStringList denied, groups;
+    for (const QString& port : link_.PortsDenied()) {
+        const QString group = GroupToJoin(ExamineNode(port));
+        if (group.isEmpty()) {
+            Say(QStringLiteral("%1 is in use by another program (another rzt, or a terminal "
+                               "program)").arg(port));
+            EndSearch(DownloadStatus::PortBusy);
+            return;
+        }
+        denied << port;
+        if (!groups.contains(group)) groups << group;
+    }
+    if (!denied.isEmpty() && denied != deniedShown_) {
+        deniedShown_ = denied;
+        Say(PortsDeniedText(denied, groups).simplified());
+    }
+    tick_.start();
+}
+
+void CommandLineDownload::ShowIdentity(const QString&) {
+    // Shown once the identification has settled: later lines may still renew it.
+}
+
+void CommandLineDownload::FinishSearch() {
+    if (searchStatus_ >= 0) return;
+    deadline_.stop();
+    if (!SettleIdentification(link_)) return;
+    EndSearch(DownloadStatus::Saved);
+}
+
+void CommandLineDownload::LinkLost() {
+    // The port went away while the device was being asked who it is: search again, as the
+    // search window does.
+    if (searchStatus_ >= 0) return;
+    link_.timID.stop();
+    BeginSearch();
+}
+
+void CommandLineDownload::AppendReceived(const QString& text) {
+    if (!collecting_ || text.isEmpty()) return;
+    text_ += text;
+    progress_->Add(text.size());
+}
+
+int CommandLineDownload::Download() {
+    text_.clear();
+    progress_ = std::make_unique<DownloadProgress>(stderr);
+    collecting_ = true;
+    const DownloadEnd end = DownloadData(link_, request_.letter, [this](const QString& reply) {
+        text_ = reply;
+        progress_->Add(reply.size());
+    });
+    collecting_ = false;
+    // A port that went away during the download leaves it cut short.
+    const bool portLost = end == DownloadEnd::Received && !link_.Comm.isOpen();
+    if (end != DownloadEnd::NoReply) progress_->Finish(end == DownloadEnd::Received && !portLost);
+    // As leaving the retrieval window does, whatever the outcome.
+    link_.DisconnectDevice();
+    if (link_.Comm.isOpen()) link_.Comm.close();
+
+    switch (end) {
+    case DownloadEnd::Ending:
+        Say(QStringLiteral("interrupted: nothing saved"));
+        return DownloadStatus::Interrupted;
+    case DownloadEnd::NoReply:
+        Say(QStringLiteral("Unable to Receive Data"));
+        return DownloadStatus::NoReply;
+    case DownloadEnd::Received:
+        break;
+    }
+    if (portLost) {
+        Say(QStringLiteral("Unable to Receive Data: the port %1 went away during the download")
+                .arg(link_.PortNum));
+        return DownloadStatus::NoReply;
+    }
+    ConvertLineEndsInPlace(text_);
+    if (text_.isEmpty()) {
+        Say(QStringLiteral("Unable to Receive Data: the device sent no complete line"));
+        return DownloadStatus::NoReply;
+    }
+    return Save(text_);
+}
+
+int CommandLineDownload::Save(const QString& text) {
+    saving_ = true;
+    SaveOutcome outcome;
+    qint64 size = 0;
+    QString shownPath;
+    if (request_.output == QStringLiteral("-")) {
+        shownPath = QStringLiteral("standard output");
+        outcome = WriteStandardOutput(text, &size);
+    } else {
+        // As the window saves: the path in the system's own separators.
+        shownPath = QDir::toNativeSeparators(request_.output);
+        outcome = WriteSaveFile(shownPath, text);
+        if (outcome.Ok()) size = QFileInfo(shownPath).size();
+    }
+    saving_ = false;
+    if (!outcome.Ok()) {
+        Say(OneLine(SaveFailureText(outcome, shownPath)));
+        return DownloadStatus::NotWritten;
+    }
+    Say(QStringLiteral("Save Data Complete: %1, %2 bytes").arg(shownPath).arg(size));
+    return DownloadStatus::Saved;
+}
+
+// --- Console and signals ---
+
+#ifdef Q_OS_WIN
+namespace {
+
+bool Usable(HANDLE handle) {
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+           GetFileType(handle) != FILE_TYPE_UNKNOWN;
+}
+
+QObject* interruptContext = nullptr;
+std::function<void()> interruptCall;
+
+BOOL WINAPI OnConsoleControl(DWORD type) {
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+    // Runs on a thread of its own: the run is told through its event loop.
+    if (interruptContext)
+        QMetaObject::invokeMethod(interruptContext, [] { interruptCall(); }, Qt::QueuedConnection);
+    return TRUE;
+}
+
+} // namespace
+
+void UseParentConsole() {
+    // A redirection (to a file, a pipe) was handed over as it is and stays.
+    const bool outGiven = Usable(GetStdHandle(STD_OUTPUT_HANDLE));
+    const bool errGiven = Usable(GetStdHandle(STD_ERROR_HANDLE));
+    // Attached even when both streams were handed over: Ctrl+C at that console reaches only the
+    // programs attached to it.
+    if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
+    if (!outGiven && std::freopen("CONOUT$", "w", stdout)) std::setvbuf(stdout, nullptr, _IONBF, 0);
+    if (!errGiven && std::freopen("CONOUT$", "w", stderr)) std::setvbuf(stderr, nullptr, _IONBF, 0);
+}
+
+void CallOnInterrupt(QObject* context, std::function<void()> interrupt) {
+    interruptContext = context;
+    interruptCall = std::move(interrupt);
+    // A program started in a new process group, or by one that ignores Ctrl+C, inherits the
+    // ignoring: take Ctrl+C again, so that it reaches the handler.
+    SetConsoleCtrlHandler(nullptr, FALSE);
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+#else
+namespace {
+
+int signalSockets[2] = {-1, -1};
+
+void OnSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(signalSockets[1], &byte, 1);
+}
+
+} // namespace
+
+void UseParentConsole() {}
+
+void CallOnInterrupt(QObject* context, std::function<void()> interrupt) {
+    std::signal(SIGPIPE, SIG_IGN);
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalSockets) != 0) return;
+    for (int fd : signalSockets) {
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    auto* notifier = new QSocketNotifier(signalSockets[0], QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context,
+                     [interrupt = std::move(interrupt)] {
+                         char bytes[16];
+                         while (::read(signalSockets[0], bytes, sizeof bytes) > 0) {
+                         }
+                         interrupt();
+                     });
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+#endif

@@ -1,0 +1,218 @@
+// `rzt --download` as a script runs it: the real binary with no display at all, against the
+// simulated device on a pseudo-terminal. What it saves must be what the retrieval window's
+// "&Save" saves for the same device data, byte for byte; every way it can end has its own
+// exit status, and none of the failures touches a file that was there before.
+
+#include "EndToEnd.h"
+#include "search/SingleInstance.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSerialPort>
+#include <QtTest>
+#include <csignal>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray OldFile = "OLD,1\r\n";
+
+QByteArray FileBytes(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return QByteArray("<missing>");
+    return file.readAll();
+}
+
+bool WriteBytes(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Readings with what the line-end rewrite and the saving rules act on: spaces round a line, a
+// tab, a lone CR and a lone LF, bytes beyond ASCII, and a last line the device never finished.
+QByteArray Readings(char kind, int lines) {
+    return SimConfig::GeneratedLines(kind, lines) + " " + kind + ",9, spaced \r\n\t" + kind +
+           ",tab\r\r\n" + kind + ",\xE9\xFF\r\n\n" + kind + ",unfinished";
+}
+
+// Routes streamed text to the retrieval window, as the search window does in the program.
+struct Router : LinkWindows {
+    frmMain* main = nullptr;
+    void ShowIdentity(const QString&) override {}
+    void FinishSearch() override {}
+    void AppendReceived(const QString& text) override { main->AppendReceived(text); }
+    void LinkLost() override {}
+};
+
+// A folder whose files can be read but not replaced, whoever runs the test: a read-only mount
+// for root, whom permissions do not stop; the folder's own permissions otherwise.
+struct ReadOnlyFolder {
+    QByteArray path;
+    bool mounted = false;
+    bool made = false;
+    ReadOnlyFolder(const QString& folder, const QString& file, const QByteArray& bytes)
+        : path(folder.toLocal8Bit()) {
+        if (!QDir().mkpath(folder)) return;
+        if (::geteuid() == 0) {
+            mounted = ::mount("rzt-test", path.constData(), "tmpfs", 0, "size=64k") == 0;
+            made = mounted && WriteBytes(folder + QLatin1Char('/') + file, bytes) &&
+                   ::mount(nullptr, path.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+        } else {
+            made = WriteBytes(folder + QLatin1Char('/') + file, bytes) && ::chmod(path.constData(), 0555) == 0;
+        }
+    }
+    ~ReadOnlyFolder() {
+        if (mounted) ::umount2(path.constData(), MNT_DETACH);
+        else ::chmod(path.constData(), 0755);
+    }
+};
+
+} // namespace
+
+class TstDownloadCli : public EndToEnd {
+    Q_OBJECT
+private slots:
+    void init() { QVERIFY(SetUp()); }
+    void cleanup() { TearDown(); }
+    void download_data();
+    void download();
+
+private:
+    QByteArray WindowSave(int button);
+};
+
+// The retrieval window's download with the given button and its "&Save", as a user does them.
+QByteArray TstDownloadCli::WindowSave(int button) {
+    Router router;
+    MakeRetrievalWindow(router);
+    router.main = main_.get();
+    link_->PortList = {sim_->portName()};
+    link_->OpenFirstPort();
+    link_->PortSearching = false;
+    main_->FillForm();
+    main_->cmd_Click(button);
+    const QString path = dir_->filePath(QStringLiteral("window.csv"));
+    dialogs_->saveAnswers.enqueue(path);
+    main_->cmd_Click(5);
+    link_->timComm.stop();
+    link_->Comm.close();
+    link_->SetWindows(nullptr);
+    return FileBytes(path);
+}
+
+void TstDownloadCli::download_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("says");
+
+    QTest::newRow("timer") << "timer" << "" << 0 << "Save Data Complete";
+    QTest::newRow("rpm") << "rpm" << "" << 0 << "Save Data Complete";
+    QTest::newRow("chronograph") << "chronograph" << "" << 0 << "Save Data Complete";
+    QTest::newRow("all, to standard output") << "all" << "stdout" << 0
+                                             << "Save Data Complete: standard output";
+    QTest::newRow("a wrong kind") << "sometimes" << "" << 1 << "Usage: ";
+    QTest::newRow("a device that never answers") << "timer" << "off" << 2
+                                                 << "did not identify itself within 2 s";
+    QTest::newRow("answers \"?\" but not \"H\"") << "timer" << "no header" << 3
+                                                 << "rzt: Unable to Receive Data";
+    QTest::newRow("a folder that takes no file") << "all" << "read-only" << 4 << "Could not ";
+    QTest::newRow("a port held by another program") << "timer" << "held" << 5
+                                                    << "in use by another program";
+    QTest::newRow("Ctrl+C while the data comes") << "all" << "interrupt" << 130
+                                                 << "interrupted: nothing saved";
+}
+
+void TstDownloadCli::download() {
+    QFETCH(QString, kind);
+    QFETCH(QString, situation);
+    QFETCH(int, status);
+    QFETCH(QString, says);
+
+    SetDevice([](SimConfig& c) {
+        c.timerData = Readings('T', 4);
+        c.rpmData = Readings('R', 4);
+        c.chronoData = Readings('C', 4);
+        c.lineRate = false;
+    });
+    QString path = dir_->filePath(QStringLiteral("readings.csv"));
+    QVERIFY(WriteBytes(path, OldFile));
+    std::unique_ptr<ReadOnlyFolder> readOnly;
+    QSerialPort holder(sim_->portName());
+    QStringList wait{QStringLiteral("--wait"), QStringLiteral("30")};
+    if (situation == QLatin1String("off")) {
+        sim_->switchOff();
+        wait.last() = QStringLiteral("2");
+    } else if (situation == QLatin1String("no header")) {
+        SetDevice([](SimConfig& c) { c.header.clear(); });
+    } else if (situation == QLatin1String("read-only")) {
+        readOnly = std::make_unique<ReadOnlyFolder>(dir_->filePath(QStringLiteral("ro")),
+                                                    QStringLiteral("readings.csv"), OldFile);
+        if (!readOnly->made && ::geteuid() == 0) QSKIP("needs a tmpfs mount, as root");
+        QVERIFY(readOnly->made);
+        path = dir_->filePath(QStringLiteral("ro/readings.csv"));
+    } else if (situation == QLatin1String("held")) {
+        QVERIFY(holder.open(QIODevice::ReadWrite));
+        wait.clear(); // the default minute: it must give up at once all the same
+    } else if (situation == QLatin1String("interrupt")) {
+        SetDevice([](SimConfig& c) {
+            c.chronoData = Readings('C', 2000); // about a minute at the line rate
+            c.lineRate = true;
+        });
+    }
+
+    // A window of the program is open meanwhile: the download takes no single-instance lock.
+    qputenv("XDG_RUNTIME_DIR", dir_->path().toLocal8Bit());
+    SingleInstance window;
+    QVERIFY(window.TryAcquire());
+
+    QProcess rzt;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
+    rzt.setProcessEnvironment(env);
+    QElapsedTimer clock;
+    clock.start();
+    rzt.start(QStringLiteral(RZT_BINARY),
+              QStringList{QStringLiteral("--download"), kind, QStringLiteral("--output"),
+                          situation == QLatin1String("stdout") ? QStringLiteral("-") : path,
+                          QStringLiteral("--port"), sim_->portName()} + wait);
+    QVERIFY(rzt.waitForStarted(10000));
+    if (situation == QLatin1String("interrupt")) {
+        QTRY_VERIFY_WITH_TIMEOUT(sim_->receivedBytes().contains('A'), 20000);
+        QTest::qWait(1000);
+        QCOMPARE(rzt.state(), QProcess::Running);
+        ::kill(static_cast<pid_t>(rzt.processId()), SIGINT);
+    }
+    QVERIFY(rzt.waitForFinished(60000));
+    const QString errors = QString::fromLocal8Bit(rzt.readAllStandardError());
+    const QByteArray out = rzt.readAllStandardOutput();
+    QCOMPARE(rzt.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(errors.contains(says), qPrintable(errors));
+    QCOMPARE(rzt.exitCode(), status);
+    if (situation == QLatin1String("held")) QVERIFY(clock.elapsed() < 20000);
+    holder.close();
+
+    // A device that identified itself is signed off, as leaving the retrieval window does.
+    const bool identified = status == 0 || status == 3 || status == 4 || status == 130;
+    QTRY_COMPARE(sim_->exitCount(), identified ? 1 : 0);
+    if (status != 0) {
+        QCOMPARE(FileBytes(path), OldFile);
+        QVERIFY(out.isEmpty());
+        return;
+    }
+    // Standard error is no terminal here: a single summary line, no progress redrawn.
+    QCOMPARE(errors.count(QStringLiteral("Data Received: ")), 1);
+    QVERIFY(!errors.contains(QStringLiteral("Loading Data")));
+    const QByteArray saved = situation == QLatin1String("stdout") ? out : FileBytes(path);
+    const int button = QStringList{"timer", "rpm", "chronograph", "all"}.indexOf(kind);
+    const QByteArray windowSaved = WindowSave(button);
+    QVERIFY(windowSaved.contains("\xE9\xFF"));
+    QCOMPARE(saved, windowSaved);
+    if (situation == QLatin1String("stdout")) QCOMPARE(FileBytes(path), OldFile);
+}
+
+QTEST_MAIN(TstDownloadCli)
+#include "tst_download_cli.moc"
