@@ -1,6 +1,8 @@
 #include "TextLines.h"
 
 #include <bit>
+#include <cstring>
+#include <utility>
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
@@ -33,11 +35,51 @@ qsizetype SkipPlain(const QChar* text, qsizetype from, qsizetype size) {
 // short only inside lines many times longer than device text has.
 constexpr qsizetype WordReach = 512;
 
+// Where a line's characters end in `text` indexed by `starts` (up to `indexed`): before its
+// line break, if it has one.
+qsizetype ContentEnd(QStringView text, const std::vector<qsizetype>& starts, qsizetype indexed,
+                     int line) {
+    const auto at = static_cast<std::size_t>(line);
+    if (at + 1 >= starts.size()) return indexed;
+    const qsizetype next = starts[at + 1];
+    if (next - 2 >= starts[at] && text[next - 1] == u'\n' && text[next - 2] == u'\r') return next - 2;
+    return next - 1;
+}
+
+// The shown text from `from` to `to` of `text` indexed by `starts` and `shown`.
+QString ShownPiece(QStringView text, const std::vector<qsizetype>& starts,
+                   const std::vector<qsizetype>& shown, qsizetype indexed, qsizetype from, qsizetype to) {
+    QString piece;
+    if (from >= to) return piece;
+    piece.reserve(to - from);
+    const int lines = static_cast<int>(starts.size());
+    const auto first = std::upper_bound(shown.begin(), shown.end(), from) - shown.begin() - 1;
+    for (int line = static_cast<int>(std::max<std::ptrdiff_t>(first, 0)); line < lines; ++line) {
+        const qsizetype lineShown = shown[static_cast<std::size_t>(line)];
+        if (lineShown >= to) break;
+        const qsizetype start = starts[static_cast<std::size_t>(line)];
+        const qsizetype length = ContentEnd(text, starts, indexed, line) - start;
+        const qsizetype begin = std::max<qsizetype>(from - lineShown, 0);
+        const qsizetype end = std::min(to - lineShown, length);
+        if (end > begin) piece += text.mid(start + begin, end - begin);
+        // The line break, shown as one LF whatever the buffer holds.
+        if (line + 1 < lines && lineShown + length >= from && lineShown + length < to) piece += u'\n';
+    }
+    return piece;
+}
+
 } // namespace
 
 void TextLines::SetSource(const QString* text) {
     source_ = text;
+    SourceReplaced();
+}
+
+void TextLines::SourceReplaced(std::optional<QString> before) {
     stale_ = true;
+    if (replacing_) return; // only the text the index was made of is any use
+    replacing_ = true;
+    before_ = std::move(before);
 }
 
 TextLines::Change TextLines::Sync() {
@@ -52,13 +94,43 @@ TextLines::Change TextLines::Sync() {
 }
 
 void TextLines::Rebuild() {
+    std::vector<qsizetype> lineStarts{0};
+    std::vector<qsizetype> shownStarts{0};
+    lineStarts.swap(lineStarts_);
+    shownStarts.swap(shownStarts_);
+    const qsizetype indexed = std::exchange(indexed_, 0);
+    const qsizetype shownLength = shownStarts.back() + (indexed - lineStarts.back());
     stale_ = false;
-    lineStarts_.assign(1, 0);
-    shownStarts_.assign(1, 0);
-    indexed_ = 0;
     widest_ = 0;
     openColumns_ = 0;
     IndexFrom(0);
+
+    // What went: from where the old shown text and the new one first differ, line by line.
+    replaced_ = {0, shownLength, QString()};
+    const std::optional<QString> before = std::exchange(before_, std::nullopt);
+    replacing_ = false;
+    if (!before || before->size() < indexed) return;
+    const QStringView old(*before);
+    const QStringView now = source_ ? QStringView(*source_) : QStringView();
+    const int lines = std::min(static_cast<int>(lineStarts.size()), LineCount());
+    qsizetype from = shownLength;
+    for (int line = 0; line < lines; ++line) {
+        const qsizetype oldStart = lineStarts[static_cast<std::size_t>(line)];
+        const qsizetype newStart = lineStarts_[static_cast<std::size_t>(line)];
+        const QStringView was = old.mid(oldStart, ContentEnd(old, lineStarts, indexed, line) - oldStart);
+        const QStringView is = now.mid(newStart, ContentEnd(now, lineStarts_, indexed_, line) - newStart);
+        // Most lines are the same: compared as memory first.
+        const bool equal = was.size() == is.size() &&
+                           std::memcmp(was.data(), is.data(), static_cast<std::size_t>(was.size()) * sizeof(QChar)) == 0;
+        const qsizetype same =
+            equal ? was.size() : std::mismatch(was.begin(), was.end(), is.begin(), is.end()).first - was.begin();
+        const bool wasBroken = line + 1 < static_cast<int>(lineStarts.size());
+        if (same < was.size() || same < is.size() || wasBroken != (line + 1 < LineCount())) {
+            from = shownStarts[static_cast<std::size_t>(line)] + same;
+            break;
+        }
+    }
+    replaced_ = {from, shownLength - from, ShownPiece(old, lineStarts, shownStarts, indexed, from, shownLength)};
 }
 
 // One pass over the new characters. The LF of a CR LF pair ends no line of its own: the CR has
@@ -96,12 +168,7 @@ qsizetype TextLines::LineStart(int line) const {
 qsizetype TextLines::LineContentEnd(int line) const {
     line = std::clamp(line, 0, LineCount() - 1);
     if (!Readable()) return LineStart(line);
-    if (line + 1 >= LineCount()) return indexed_;
-    const qsizetype next = lineStarts_[static_cast<std::size_t>(line) + 1];
-    const QChar* text = source_->constData();
-    const qsizetype start = lineStarts_[static_cast<std::size_t>(line)];
-    if (next - 2 >= start && text[next - 1] == u'\n' && text[next - 2] == u'\r') return next - 2;
-    return next - 1;
+    return ContentEnd(*source_, lineStarts_, indexed_, line);
 }
 
 QString TextLines::LineText(int line) const {
@@ -174,23 +241,7 @@ QString TextLines::ShownText(qsizetype from, qsizetype to) const {
     if (!Readable()) return QString();
     from = std::clamp<qsizetype>(from, 0, ShownLength());
     to = std::clamp<qsizetype>(to, from, ShownLength());
-    QString shown;
-    if (from == to) return shown;
-    shown.reserve(to - from);
-    const QStringView text(*source_);
-    for (int line = ShownLineOf(from); line < LineCount(); ++line) {
-        const qsizetype lineShown = ShownLineStart(line);
-        if (lineShown >= to) break;
-        const qsizetype start = LineStart(line);
-        const qsizetype length = LineContentEnd(line) - start;
-        const qsizetype first = std::max<qsizetype>(from - lineShown, 0);
-        const qsizetype last = std::min(to - lineShown, length);
-        if (last > first) shown += text.mid(start + first, last - first);
-        // The line break, shown as one LF whatever the buffer holds.
-        if (line + 1 < LineCount() && lineShown + length >= from && lineShown + length < to)
-            shown += u'\n';
-    }
-    return shown;
+    return ShownPiece(*source_, lineStarts_, shownStarts_, indexed_, from, to);
 }
 
 TextLines::Range TextLines::LineRange(int line) const {

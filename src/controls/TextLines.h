@@ -15,6 +15,7 @@
 #include <QString>
 #include <QStringView>
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 class TextLines {
@@ -26,8 +27,9 @@ public:
     void SetSource(const QString* text);
     const QString* Source() const { return source_; }
     // The buffer was changed other than by adding text at its end: until the next Sync() the
-    // index gives no text at all, since its offsets may point past what is there now.
-    void SourceReplaced() { stale_ = true; }
+    // index gives no text at all, since its offsets may point past what is there now. Given
+    // the text as it was (the first time after a Sync()), the next Sync() finds what changed.
+    void SourceReplaced(std::optional<QString> before = std::nullopt);
     // Whether the index matches the buffer's text up to IndexedLength().
     bool Readable() const { return source_ && !stale_; }
 
@@ -35,6 +37,15 @@ public:
     // Brings the index up to the buffer: indexes what was added at its end, or the whole buffer
     // after SourceReplaced() (or when the buffer has shrunk).
     Change Sync();
+    // After a Sync() that rebuilt the index: the shown text that went, from the first shown
+    // offset that differs. When SourceReplaced() was not given the text as it was, all of it
+    // went, from 0, and only its length is known (the text is empty).
+    struct Replaced {
+        qsizetype from = 0;
+        qsizetype length = 0;
+        QString text;
+    };
+    const Replaced& LastReplaced() const { return replaced_; }
 
     // How many characters of the buffer the index covers.
     qsizetype IndexedLength() const { return indexed_; }
@@ -97,6 +108,10 @@ private:
     void IndexFrom(qsizetype from);
 
     const QString* source_ = nullptr;
+    // From SourceReplaced() to the next Sync(): whether it was called, and the text as it was.
+    bool replacing_ = false;
+    std::optional<QString> before_;
+    Replaced replaced_;
     // lineStarts_[i]: buffer offset of line i's first character; shownStarts_[i]: its shown
     // offset. Both always hold at least line 0.
     std::vector<qsizetype> lineStarts_{0};

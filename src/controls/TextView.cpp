@@ -39,6 +39,9 @@ TextView::TextView(QWidget* parent) : QAbstractScrollArea(parent) {
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
     TextViewAccessible::Install();
+    tellTimer_.setSingleShot(true);
+    tellTimer_.setInterval(0);
+    connect(&tellTimer_, &QTimer::timeout, this, &TextView::TellMore);
     UpdateMetrics();
     UpdateScrollBars();
 }
@@ -52,18 +55,15 @@ void TextView::SetSource(const QString* text) {
     Sync();
 }
 
-void TextView::SourceReplaced() {
+void TextView::SourceReplaced(std::optional<QString> before) {
     // No repaint asked for: what is on screen stays until Sync() has indexed the new text,
     // which the owner of the buffer does from its own timer, apart from the change itself.
-    lines_.SourceReplaced();
+    lines_.SourceReplaced(QAccessible::isActive() ? std::move(before) : std::nullopt);
 }
 
 void TextView::Sync() {
-    const qsizetype shownBefore = lines_.ShownLength();
     const qsizetype indexedBefore = lines_.IndexedLength();
     const int lastLine = lines_.LineCount() - 1;
-    const qsizetype anchorBefore = anchor_;
-    const qsizetype caretBefore = position_;
     const TextLines::Change change = lines_.Sync();
     if (change == TextLines::Change::None) return;
     if (change == TextLines::Change::Rebuilt) {
@@ -72,6 +72,13 @@ void TextView::Sync() {
         UpdateScrollBars();
         changedFrom_ = 0;
         viewport()->update();
+        // What the reader was told is the text up to where the new one differs.
+        const TextLines::Replaced& went = lines_.LastReplaced();
+        if (went.from < toldValid_) {
+            const bool known = toldValid_ == told_ && went.text.size() == went.length;
+            toldGone_ = known ? went.text.left(told_ - went.from) : QString();
+            toldValid_ = went.from;
+        }
     } else {
         // A caret left at the end of the text stays there, as in a terminal: the reader
         // follows the new text.
@@ -81,41 +88,56 @@ void TextView::Sync() {
         // Only the last line and those after it can have changed.
         UpdateLinesFrom(lastLine);
     }
-    TellReader(change, shownBefore, anchorBefore, caretBefore);
+    TellReader();
 }
 
-void TextView::TellReader(TextLines::Change change, qsizetype shownBefore, qsizetype anchorBefore,
-                          qsizetype caretBefore) {
-    // Nothing is built for a reader that is not there.
-    if (!QAccessible::isActive()) return;
-    const auto shown = [this](qsizetype offset) { return static_cast<int>(lines_.ShownOffset(offset)); };
-    const qsizetype length = lines_.ShownLength();
-    if (change == TextLines::Change::Extended && length > shownBefore) {
-        QAccessibleTextInsertEvent inserted(this, static_cast<int>(shownBefore),
-                                            lines_.ShownText(shownBefore, length));
-        QAccessible::updateAccessibility(&inserted);
-    } else if (change == TextLines::Change::Rebuilt) {
-        // The text that went is no longer there to be given: like Qt's own text widgets, the
-        // reader is told how much went, as spaces.
-        const QString removed(shownBefore, u' ');
-        if (shownBefore > 0 && length > 0) {
-            QAccessibleTextUpdateEvent replaced(this, 0, removed, lines_.ShownText());
-            QAccessible::updateAccessibility(&replaced);
-        } else if (shownBefore > 0) {
-            QAccessibleTextRemoveEvent gone(this, 0, removed);
-            QAccessible::updateAccessibility(&gone);
-        } else if (length > 0) {
-            QAccessibleTextInsertEvent inserted(this, 0, lines_.ShownText());
+void TextView::TellReader() {
+    if (!QAccessible::isActive()) {
+        // Nobody listens: nothing is owed, and nothing is built.
+        told_ = toldValid_ = lines_.ShownLength();
+        toldGone_.clear();
+        toldCaret_ = -1;
+        return;
+    }
+    if (!tellTimer_.isActive()) TellMore();
+}
+
+// One piece of what the reader has not been told yet: first what went, then what came, each
+// at most TellPiece characters a turn of the event loop, so that a long download reaches the
+// reader in steps that never hold up the window for long; the caret once all is told.
+void TextView::TellMore() {
+    constexpr qsizetype TellPiece = 64 * 1024;
+    for (qsizetype budget = TellPiece; budget > 0;) {
+        if (toldValid_ < told_) {
+            // From the end backwards. Text that went and is no longer there to be given is
+            // told, as Qt's own text widgets do, as that many spaces.
+            const qsizetype n = std::min(budget, told_ - toldValid_);
+            const bool known = toldGone_.size() == told_ - toldValid_;
+            const QString gone = known ? toldGone_.right(n) : QString(n, u' ');
+            if (known) toldGone_.chop(n); else toldGone_.clear();
+            told_ -= n;
+            budget -= n;
+            QAccessibleTextRemoveEvent removed(this, static_cast<int>(told_), gone);
+            QAccessible::updateAccessibility(&removed);
+        } else if (lines_.Readable() && told_ < lines_.ShownLength()) {
+            const qsizetype to = std::min(lines_.ShownLength(), told_ + budget);
+            QAccessibleTextInsertEvent inserted(this, static_cast<int>(told_), lines_.ShownText(told_, to));
+            budget -= to - told_;
+            told_ = toldValid_ = to;
             QAccessible::updateAccessibility(&inserted);
+        } else {
+            break;
         }
     }
-    if (anchor_ != anchorBefore || position_ != caretBefore) {
-        if (anchor_ != position_ || anchorBefore != caretBefore) {
-            QAccessibleTextSelectionEvent selection(this, shown(SelectionStart()), shown(SelectionEnd()));
-            QAccessible::updateAccessibility(&selection);
-        }
-        QAccessibleTextCursorEvent caret(this, shown(position_));
-        QAccessible::updateAccessibility(&caret);
+    if (toldValid_ < told_ || (lines_.Readable() && told_ < lines_.ShownLength())) {
+        tellTimer_.start();
+        return;
+    }
+    const int caret = static_cast<int>(lines_.ShownOffset(position_));
+    if (caret != toldCaret_) {
+        toldCaret_ = caret;
+        QAccessibleTextCursorEvent moved(this, caret);
+        QAccessible::updateAccessibility(&moved);
     }
 }
 
@@ -169,12 +191,16 @@ qsizetype TextView::SelectionEnd() const {
 }
 
 void TextView::SetSelection(qsizetype anchor, qsizetype position) {
-    const qsizetype anchorBefore = anchor_;
-    const qsizetype caretBefore = position_;
+    const bool selected = anchor_ != position_;
     anchor_ = std::clamp<qsizetype>(anchor, 0, lines_.IndexedLength());
     position_ = std::clamp<qsizetype>(position, 0, lines_.IndexedLength());
     viewport()->update();
-    TellReader(TextLines::Change::None, lines_.ShownLength(), anchorBefore, caretBefore);
+    if (QAccessible::isActive() && (selected || anchor_ != position_)) {
+        QAccessibleTextSelectionEvent selection(this, static_cast<int>(lines_.ShownOffset(SelectionStart())),
+                                                static_cast<int>(lines_.ShownOffset(SelectionEnd())));
+        QAccessible::updateAccessibility(&selection);
+    }
+    TellReader();
 }
 
 void TextView::SelectAll() {

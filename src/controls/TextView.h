@@ -12,13 +12,15 @@
 // the buffer's characters exactly, CR LF pairs included.
 //
 // A screen reader reads the same lines as shown text (TextViewAccessible): the view tells it
-// what was added, what was replaced and where the caret went, once per Sync(), never once per
-// piece of text.
+// what went, what came and where the caret went once per Sync() (much text a piece per turn of
+// the event loop), never once per chunk received.
 
 #include "TextLines.h"
 
 #include <QAbstractScrollArea>
 #include <QString>
+#include <QTimer>
+#include <optional>
 
 class TextView : public QAbstractScrollArea {
     Q_OBJECT
@@ -33,8 +35,10 @@ public:
     void SetSource(const QString* text);
 
     // The buffer was changed other than by adding text at its end: the index is out of date
-    // and is rebuilt before the next paint or Sync(), whichever comes first.
-    void SourceReplaced();
+    // and is rebuilt before the next paint or Sync(), whichever comes first. `before`, the
+    // text as it was, when the owner has it to spare: a screen reader is then told only what
+    // changed rather than that all of it did (kept only while one is listening).
+    void SourceReplaced(std::optional<QString> before = std::nullopt);
     // Brings the index up to the buffer: the characters added at its end since the last
     // Sync() are indexed; after SourceReplaced() the whole buffer is. Text added at the end
     // and not yet synced is simply not shown yet.
@@ -99,10 +103,10 @@ private:
     void UpdateScrollBars();
     // Asks for a paint of the line's row and those below it.
     void UpdateLinesFrom(int line);
-    // What a screen reader is told after a Sync(), from the shown length and the caret and
-    // selection (buffer offsets) before it.
-    void TellReader(TextLines::Change change, qsizetype shownBefore, qsizetype anchorBefore,
-                    qsizetype caretBefore);
+    // Tells a listening screen reader what changed since it was last told: now, or a piece a
+    // turn of the event loop when there is much.
+    void TellReader();
+    void TellMore();
     // What is drawn in a character's cell.
     static QChar Shown(QChar c);
 
@@ -117,4 +121,12 @@ private:
     bool perCell_ = false; // the font is not fixed-pitch after all: each cell drawn alone
     int linesPainted_ = 0;
     int changedFrom_ = -1; // first line changed since the last paint; -1: none
+
+    // What a screen reader has been told: that many characters of shown text, of which the
+    // first toldValid_ are still there; toldGone_, the rest as they were when known.
+    qsizetype told_ = 0;
+    qsizetype toldValid_ = 0;
+    QString toldGone_;
+    int toldCaret_ = 0;
+    QTimer tellTimer_;
 };
