@@ -658,19 +658,18 @@ void TstTextView::readerToldWhatAReplacementChanged_data() {
     QTest::addColumn<int>("position");
     QTest::addColumn<QString>("removed");  // told first, if any
     QTest::addColumn<QString>("inserted"); // then this, if any
-    QTest::newRow("line ends rewritten, unfinished line dropped") << "A\r\nB\r\nC," << -1 << "A\nB" << 3 << "\nC," << "";
+    // Text that went is told as that many spaces: it is no longer there to be given.
+    QTest::newRow("line ends rewritten, unfinished line dropped") << "A\r\nB\r\nC," << -1 << "A\nB" << 3 << "   " << "";
     QTest::newRow("line ends rewritten, nothing dropped") << "A\r\nB\rC" << -1 << "A\nB\rC" << 0 << "" << "";
-    QTest::newRow("emptied for a new download") << "A\r\nB" << -1 << "" << 0 << "A\nB" << "";
+    QTest::newRow("emptied for a new download") << "A\r\nB" << -1 << "" << 0 << "   " << "";
     QTest::newRow("filled") << "" << -1 << "X\r\nY" << 0 << "" << "X\nY";
     QTest::newRow("one more line") << "A" << -1 << "A\nB" << 1 << "" << "\nB";
-    QTest::newRow("differs inside a line") << "A1\r\nB" << -1 << "A2\nB" << 1 << "1\nB" << "2\nB";
-    // Changed in place: the text as it was is gone, only its length is told.
+    QTest::newRow("a line differs") << "A\r\nB1\r\nC" << -1 << "A\nB2\nC" << 2 << "    " << "B2\nC";
     QTest::newRow("a character replaced") << "ABC" << 1 << "x" << 0 << "   " << "AxC";
 }
 
-// A replaced text is told from where it first differs from what the reader was told, with
-// what went and what came: the end of a download costs the reader its last, unfinished line,
-// not the whole text twice.
+// A replaced text is told from the line where it first differs from what the reader was told:
+// the end of a download costs the reader its last, unfinished line, not the whole text twice.
 void TstTextView::readerToldWhatAReplacementChanged() {
     QFETCH(QString, before);
     QFETCH(int, start);

@@ -114,7 +114,7 @@ RichTextBox::~RichTextBox() = default;
 
 void RichTextBox::SetText(QString text) {
     const bool wasEmpty = text_.isEmpty();
-    QString before = std::exchange(text_, std::move(text));
+    text_ = std::move(text);
     runs_.clear();
     if (!text_.isEmpty()) {
         runs_.push_back({text_.size(), attributes_});
@@ -122,7 +122,7 @@ void RichTextBox::SetText(QString text) {
     selStart_ = 0;
     selLength_ = 0;
     if (!(wasEmpty && text_.isEmpty())) {
-        if (plainView_) plainView_->SourceReplaced(std::move(before));
+        if (plainView_) plainView_->SourceReplaced();
         MarkDirty(0);
     }
 }

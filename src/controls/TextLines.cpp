@@ -1,6 +1,7 @@
 #include "TextLines.h"
 
 #include <bit>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -34,6 +35,26 @@ qsizetype SkipPlain(const QChar* text, qsizetype from, qsizetype size) {
 // How far either way of an offset words are looked for: whole lines at least this far, cut
 // short only inside lines many times longer than device text has.
 constexpr qsizetype WordReach = 512;
+
+// A hash of a line's characters, four at a time: only ever compared with the hash of the same
+// line of the text that replaced it, so it needs to be quick rather than proof against anyone.
+std::size_t LineHash(QStringView line) {
+    constexpr std::uint64_t Mix = 0xff51afd7ed558ccdULL;
+    std::uint64_t hash = 0x9e3779b97f4a7c15ULL ^ static_cast<std::uint64_t>(line.size());
+    const QChar* c = line.data();
+    const qsizetype size = line.size();
+    qsizetype i = 0;
+    for (; i + 4 <= size; i += 4) {
+        std::uint64_t word;
+        std::memcpy(&word, c + i, sizeof word);
+        hash = (hash ^ word) * Mix;
+        hash ^= hash >> 29;
+    }
+    for (; i < size; ++i)
+        hash = (hash ^ c[i].unicode()) * Mix;
+    hash ^= hash >> 32;
+    return static_cast<std::size_t>(hash);
+}
 
 // Where a line's characters end in `text` indexed by `starts` (up to `indexed`): before its
 // line break, if it has one.
@@ -72,14 +93,7 @@ QString ShownPiece(QStringView text, const std::vector<qsizetype>& starts,
 
 void TextLines::SetSource(const QString* text) {
     source_ = text;
-    SourceReplaced();
-}
-
-void TextLines::SourceReplaced(std::optional<QString> before) {
     stale_ = true;
-    if (replacing_) return; // only the text the index was made of is any use
-    replacing_ = true;
-    before_ = std::move(before);
 }
 
 TextLines::Change TextLines::Sync() {
@@ -93,44 +107,56 @@ TextLines::Change TextLines::Sync() {
     return Change::Extended;
 }
 
+void TextLines::HashLines(bool on) {
+    if (on == hashing_) return;
+    hashing_ = on;
+    lineHashes_.clear();
+    if (!on || !Readable()) return;
+    const QStringView text(*source_);
+    lineHashes_.reserve(lineStarts_.size());
+    for (int line = 0; line + 1 < LineCount(); ++line) {
+        const qsizetype start = LineStart(line);
+        lineHashes_.push_back(LineHash(text.mid(start, LineContentEnd(line) - start)));
+    }
+    openHash_ = LineHash(text.mid(lineStarts_.back(), indexed_ - lineStarts_.back()));
+}
+
 void TextLines::Rebuild() {
     std::vector<qsizetype> lineStarts{0};
     std::vector<qsizetype> shownStarts{0};
+    std::vector<std::size_t> hashes;
     lineStarts.swap(lineStarts_);
     shownStarts.swap(shownStarts_);
+    hashes.swap(lineHashes_);
+    const std::size_t openHash = openHash_;
     const qsizetype indexed = std::exchange(indexed_, 0);
     const qsizetype shownLength = shownStarts.back() + (indexed - lineStarts.back());
+    const bool hashed = hashing_ && hashes.size() + 1 == lineStarts.size();
     stale_ = false;
     widest_ = 0;
     openColumns_ = 0;
     IndexFrom(0);
 
-    // What went: from where the old shown text and the new one first differ, line by line.
-    replaced_ = {0, shownLength, QString()};
-    const std::optional<QString> before = std::exchange(before_, std::nullopt);
-    replacing_ = false;
-    if (!before || before->size() < indexed) return;
-    const QStringView old(*before);
-    const QStringView now = source_ ? QStringView(*source_) : QStringView();
-    const int lines = std::min(static_cast<int>(lineStarts.size()), LineCount());
+    // What went: from the first line whose characters, or whose line break, differ.
+    replaced_ = {0, shownLength};
+    if (!hashed || !hashing_) return;
+    const std::size_t oldLines = lineStarts.size();
+    const std::size_t newLines = lineStarts_.size();
+    const auto oldHash = [&](std::size_t i) { return i + 1 < oldLines ? hashes[i] : openHash; };
+    const auto newHash = [&](std::size_t i) { return i + 1 < newLines ? lineHashes_[i] : openHash_; };
     qsizetype from = shownLength;
-    for (int line = 0; line < lines; ++line) {
-        const qsizetype oldStart = lineStarts[static_cast<std::size_t>(line)];
-        const qsizetype newStart = lineStarts_[static_cast<std::size_t>(line)];
-        const QStringView was = old.mid(oldStart, ContentEnd(old, lineStarts, indexed, line) - oldStart);
-        const QStringView is = now.mid(newStart, ContentEnd(now, lineStarts_, indexed_, line) - newStart);
-        // Most lines are the same: compared as memory first.
-        const bool equal = was.size() == is.size() &&
-                           std::memcmp(was.data(), is.data(), static_cast<std::size_t>(was.size()) * sizeof(QChar)) == 0;
-        const qsizetype same =
-            equal ? was.size() : std::mismatch(was.begin(), was.end(), is.begin(), is.end()).first - was.begin();
-        const bool wasBroken = line + 1 < static_cast<int>(lineStarts.size());
-        if (same < was.size() || same < is.size() || wasBroken != (line + 1 < LineCount())) {
-            from = shownStarts[static_cast<std::size_t>(line)] + same;
+    for (std::size_t i = 0; i < std::min(oldLines, newLines); ++i) {
+        if (oldHash(i) != newHash(i)) {
+            from = shownStarts[i];
+            break;
+        }
+        if ((i + 1 < oldLines) != (i + 1 < newLines)) {
+            const int line = static_cast<int>(i);
+            from = shownStarts[i] + LineContentEnd(line) - LineStart(line);
             break;
         }
     }
-    replaced_ = {from, shownLength - from, ShownPiece(old, lineStarts, shownStarts, indexed, from, shownLength)};
+    replaced_ = {from, shownLength - from};
 }
 
 // One pass over the new characters. The LF of a CR LF pair ends no line of its own: the CR has
@@ -151,6 +177,7 @@ void TextLines::IndexFrom(qsizetype from) {
         } else if (u == u'\r' || u == u'\n') {
             widest_ = std::max(widest_, columns);
             columns = 0;
+            if (hashing_) lineHashes_.push_back(LineHash(QStringView(text + lineStarts_.back(), text + i)));
             shownStarts_.push_back(shownStarts_.back() + (i - lineStarts_.back()) + 1);
             lineStarts_.push_back(i + 1);
         } else {
@@ -159,6 +186,7 @@ void TextLines::IndexFrom(qsizetype from) {
     }
     openColumns_ = columns;
     indexed_ = size;
+    if (hashing_) openHash_ = LineHash(QStringView(text + lineStarts_.back(), text + size));
 }
 
 qsizetype TextLines::LineStart(int line) const {

@@ -15,7 +15,6 @@
 #include <QString>
 #include <QStringView>
 #include <algorithm>
-#include <optional>
 #include <vector>
 
 class TextLines {
@@ -27,9 +26,8 @@ public:
     void SetSource(const QString* text);
     const QString* Source() const { return source_; }
     // The buffer was changed other than by adding text at its end: until the next Sync() the
-    // index gives no text at all, since its offsets may point past what is there now. Given
-    // the text as it was (the first time after a Sync()), the next Sync() finds what changed.
-    void SourceReplaced(std::optional<QString> before = std::nullopt);
+    // index gives no text at all, since its offsets may point past what is there now.
+    void SourceReplaced() { stale_ = true; }
     // Whether the index matches the buffer's text up to IndexedLength().
     bool Readable() const { return source_ && !stale_; }
 
@@ -37,15 +35,18 @@ public:
     // Brings the index up to the buffer: indexes what was added at its end, or the whole buffer
     // after SourceReplaced() (or when the buffer has shrunk).
     Change Sync();
-    // After a Sync() that rebuilt the index: the shown text that went, from the first shown
-    // offset that differs. When SourceReplaced() was not given the text as it was, all of it
-    // went, from 0, and only its length is known (the text is empty).
+    // After a Sync() that rebuilt the index: how much of the shown text went, from where the
+    // old and the new text first differ, to a line (or to the line break that went, or came).
+    // Found only while lines are hashed; otherwise all of it went, from 0.
     struct Replaced {
         qsizetype from = 0;
         qsizetype length = 0;
-        QString text;
     };
     const Replaced& LastReplaced() const { return replaced_; }
+    // Keeps a hash of every line's characters (8 bytes a line), for LastReplaced(). Turned on,
+    // it hashes the lines indexed so far.
+    void HashLines(bool on);
+    bool HashingLines() const { return hashing_; }
 
     // How many characters of the buffer the index covers.
     qsizetype IndexedLength() const { return indexed_; }
@@ -108,10 +109,11 @@ private:
     void IndexFrom(qsizetype from);
 
     const QString* source_ = nullptr;
-    // From SourceReplaced() to the next Sync(): whether it was called, and the text as it was.
-    bool replacing_ = false;
-    std::optional<QString> before_;
     Replaced replaced_;
+    // With hashing_: the hash of each line with a line break, and of the last line so far.
+    bool hashing_ = false;
+    std::vector<std::size_t> lineHashes_;
+    std::size_t openHash_ = 0;
     // lineStarts_[i]: buffer offset of line i's first character; shownStarts_[i]: its shown
     // offset. Both always hold at least line 0.
     std::vector<qsizetype> lineStarts_{0};

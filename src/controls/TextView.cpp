@@ -55,10 +55,10 @@ void TextView::SetSource(const QString* text) {
     Sync();
 }
 
-void TextView::SourceReplaced(std::optional<QString> before) {
+void TextView::SourceReplaced() {
     // No repaint asked for: what is on screen stays until Sync() has indexed the new text,
     // which the owner of the buffer does from its own timer, apart from the change itself.
-    lines_.SourceReplaced(QAccessible::isActive() ? std::move(before) : std::nullopt);
+    lines_.SourceReplaced();
 }
 
 void TextView::Sync() {
@@ -73,12 +73,7 @@ void TextView::Sync() {
         changedFrom_ = 0;
         viewport()->update();
         // What the reader was told is the text up to where the new one differs.
-        const TextLines::Replaced& went = lines_.LastReplaced();
-        if (went.from < toldValid_) {
-            const bool known = toldValid_ == told_ && went.text.size() == went.length;
-            toldGone_ = known ? went.text.left(told_ - went.from) : QString();
-            toldValid_ = went.from;
-        }
+        toldValid_ = std::min(toldValid_, lines_.LastReplaced().from);
     } else {
         // A caret left at the end of the text stays there, as in a terminal: the reader
         // follows the new text.
@@ -95,10 +90,12 @@ void TextView::TellReader() {
     if (!QAccessible::isActive()) {
         // Nobody listens: nothing is owed, and nothing is built.
         told_ = toldValid_ = lines_.ShownLength();
-        toldGone_.clear();
         toldCaret_ = -1;
+        lines_.HashLines(false);
         return;
     }
+    // The lines' hashes tell what a replacement changed.
+    lines_.HashLines(true);
     if (!tellTimer_.isActive()) TellMore();
 }
 
@@ -109,12 +106,10 @@ void TextView::TellMore() {
     constexpr qsizetype TellPiece = 64 * 1024;
     for (qsizetype budget = TellPiece; budget > 0;) {
         if (toldValid_ < told_) {
-            // From the end backwards. Text that went and is no longer there to be given is
+            // From the end backwards. Text that went is no longer there to be given: it is
             // told, as Qt's own text widgets do, as that many spaces.
             const qsizetype n = std::min(budget, told_ - toldValid_);
-            const bool known = toldGone_.size() == told_ - toldValid_;
-            const QString gone = known ? toldGone_.right(n) : QString(n, u' ');
-            if (known) toldGone_.chop(n); else toldGone_.clear();
+            const QString gone(n, u' ');
             told_ -= n;
             budget -= n;
             QAccessibleTextRemoveEvent removed(this, static_cast<int>(told_), gone);

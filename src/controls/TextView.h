@@ -20,7 +20,6 @@
 #include <QAbstractScrollArea>
 #include <QString>
 #include <QTimer>
-#include <optional>
 
 class TextView : public QAbstractScrollArea {
     Q_OBJECT
@@ -35,10 +34,8 @@ public:
     void SetSource(const QString* text);
 
     // The buffer was changed other than by adding text at its end: the index is out of date
-    // and is rebuilt before the next paint or Sync(), whichever comes first. `before`, the
-    // text as it was, when the owner has it to spare: a screen reader is then told only what
-    // changed rather than that all of it did (kept only while one is listening).
-    void SourceReplaced(std::optional<QString> before = std::nullopt);
+    // and is rebuilt before the next paint or Sync(), whichever comes first.
+    void SourceReplaced();
     // Brings the index up to the buffer: the characters added at its end since the last
     // Sync() are indexed; after SourceReplaced() the whole buffer is. Text added at the end
     // and not yet synced is simply not shown yet.
@@ -123,10 +120,9 @@ private:
     int changedFrom_ = -1; // first line changed since the last paint; -1: none
 
     // What a screen reader has been told: that many characters of shown text, of which the
-    // first toldValid_ are still there; toldGone_, the rest as they were when known.
+    // first toldValid_ are still there.
     qsizetype told_ = 0;
     qsizetype toldValid_ = 0;
-    QString toldGone_;
     int toldCaret_ = 0;
     QTimer tellTimer_;
 };
