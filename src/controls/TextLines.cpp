@@ -138,7 +138,7 @@ void TextLines::Rebuild() {
     IndexFrom(0);
 
     // What went: from the first line whose characters, or whose line break, differ.
-    replaced_ = {0, shownLength};
+    replacedFrom_ = 0;
     if (!hashed || !hashing_) return;
     const std::size_t oldLines = lineStarts.size();
     const std::size_t newLines = lineStarts_.size();
@@ -156,7 +156,7 @@ void TextLines::Rebuild() {
             break;
         }
     }
-    replaced_ = {from, shownLength - from};
+    replacedFrom_ = from;
 }
 
 // One pass over the new characters. The LF of a CR LF pair ends no line of its own: the CR has

@@ -35,18 +35,13 @@ public:
     // Brings the index up to the buffer: indexes what was added at its end, or the whole buffer
     // after SourceReplaced() (or when the buffer has shrunk).
     Change Sync();
-    // After a Sync() that rebuilt the index: how much of the shown text went, from where the
-    // old and the new text first differ, to a line (or to the line break that went, or came).
-    // Found only while lines are hashed; otherwise all of it went, from 0.
-    struct Replaced {
-        qsizetype from = 0;
-        qsizetype length = 0;
-    };
-    const Replaced& LastReplaced() const { return replaced_; }
-    // Keeps a hash of every line's characters (8 bytes a line), for LastReplaced(). Turned on,
+    // After a Sync() that rebuilt the index: the shown offset from which the old and the new
+    // text differ, to a line (or the line break that went, or came); the old length when they
+    // are the same. Found only while lines are hashed; otherwise 0.
+    qsizetype ReplacedFrom() const { return replacedFrom_; }
+    // Keeps a hash of every line's characters (8 bytes a line), for ReplacedFrom(). Turned on,
     // it hashes the lines indexed so far.
     void HashLines(bool on);
-    bool HashingLines() const { return hashing_; }
 
     // How many characters of the buffer the index covers.
     qsizetype IndexedLength() const { return indexed_; }
@@ -109,7 +104,7 @@ private:
     void IndexFrom(qsizetype from);
 
     const QString* source_ = nullptr;
-    Replaced replaced_;
+    qsizetype replacedFrom_ = 0;
     // With hashing_: the hash of each line with a line break, and of the last line so far.
     bool hashing_ = false;
     std::vector<std::size_t> lineHashes_;

@@ -73,7 +73,7 @@ void TextView::Sync() {
         changedFrom_ = 0;
         viewport()->update();
         // What the reader was told is the text up to where the new one differs.
-        toldValid_ = std::min(toldValid_, lines_.LastReplaced().from);
+        toldValid_ = std::min(toldValid_, lines_.ReplacedFrom());
     } else {
         // A caret left at the end of the text stays there, as in a terminal: the reader
         // follows the new text.
@@ -128,6 +128,7 @@ void TextView::TellMore() {
         tellTimer_.start();
         return;
     }
+    if (!lines_.Readable()) return; // the next Sync() tells the rest
     const int caret = static_cast<int>(lines_.ShownOffset(position_));
     if (caret != toldCaret_) {
         toldCaret_ = caret;
