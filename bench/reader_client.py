@@ -69,6 +69,12 @@ def on_event(event):
         text = event.source.queryText()
     except NotImplementedError:
         return
+    if text_object is None:
+        states = event.source.getState()
+        print(f"reader: the text is a '{event.source.getRoleName()}', "
+              f"read-only: {states.contains(pyatspi.STATE_READ_ONLY)}, "
+              f"editable: {states.contains(pyatspi.STATE_EDITABLE)}, "
+              f"multi-line: {states.contains(pyatspi.STATE_MULTI_LINE)}", flush=True)
     text_object = text
     # What a reader does to present the change: where the caret is, and its line.
     caret = timed(lambda: text.caretOffset)
