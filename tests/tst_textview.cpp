@@ -570,6 +570,9 @@ void TstTextView::readerCaretAndSelection() {
     QCOMPARE(iface->role(), QAccessible::EditableText);
     QVERIFY(iface->state().readOnly);
     QVERIFY(!iface->state().editable);
+    // Named as the window names the text box that holds it.
+    shown.box->setAccessibleName(QStringLiteral("Data"));
+    QCOMPARE(iface->text(QAccessible::Name), QStringLiteral("Data"));
     QAccessibleTextInterface* reader = iface->textInterface();
     QCOMPARE(reader->text(0, -1), view->ShownText());
 
