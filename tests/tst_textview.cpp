@@ -431,35 +431,59 @@ void TstTextView::followsOnlyAtTheBottom() {
 }
 
 void TstTextView::keyboardScrolling_data() {
+    // From top line 100, the caret on line 100 at fromColumn. Lines: 100+page etc., "bottom".
     QTest::addColumn<int>("key");
     QTest::addColumn<int>("modifiers");
-    QTest::addColumn<QString>("where"); // top line after the key, from line 100
-    QTest::newRow("down") << int(Qt::Key_Down) << 0 << "101";
-    QTest::newRow("up") << int(Qt::Key_Up) << 0 << "99";
-    QTest::newRow("page down") << int(Qt::Key_PageDown) << 0 << "100+page";
-    QTest::newRow("page up") << int(Qt::Key_PageUp) << 0 << "100-page";
-    QTest::newRow("ctrl+home") << int(Qt::Key_Home) << int(Qt::ControlModifier) << "0";
-    QTest::newRow("ctrl+end") << int(Qt::Key_End) << int(Qt::ControlModifier) << "bottom";
+    QTest::addColumn<QString>("where"); // top line after the key
+    QTest::addColumn<int>("fromColumn");
+    QTest::addColumn<QString>("caretLine");
+    QTest::addColumn<int>("caretColumn"); // -1: the line's end
+    constexpr int None = 0, Ctrl = int(Qt::ControlModifier), Shift = int(Qt::ShiftModifier);
+    QTest::newRow("down") << int(Qt::Key_Down) << None << "101" << 3 << "101" << 3;
+    QTest::newRow("up") << int(Qt::Key_Up) << None << "99" << 3 << "99" << 3;
+    QTest::newRow("page down") << int(Qt::Key_PageDown) << None << "100+page" << 3 << "100+page" << 3;
+    QTest::newRow("page up") << int(Qt::Key_PageUp) << None << "100-page" << 3 << "100-page" << 3;
+    QTest::newRow("ctrl+home") << int(Qt::Key_Home) << Ctrl << "0" << 3 << "0" << 0;
+    QTest::newRow("ctrl+end") << int(Qt::Key_End) << Ctrl << "bottom" << 3 << "300" << 0;
+    QTest::newRow("home") << int(Qt::Key_Home) << None << "100" << 3 << "100" << 0;
+    QTest::newRow("end") << int(Qt::Key_End) << None << "100" << 3 << "100" << -1;
+    QTest::newRow("right") << int(Qt::Key_Right) << None << "100" << 3 << "100" << 4;
+    QTest::newRow("left over a CR LF") << int(Qt::Key_Left) << None << "100" << 0 << "99" << -1;
+    QTest::newRow("shift+down selects") << int(Qt::Key_Down) << Shift << "101" << 3 << "101" << 3;
 }
 
+// The keys scroll, and take the caret along for a screen reader; Shift selects.
 void TstTextView::keyboardScrolling() {
     QFETCH(int, key);
     QFETCH(int, modifiers);
     QFETCH(QString, where);
+    QFETCH(int, fromColumn);
+    QFETCH(QString, caretLine);
+    QFETCH(int, caretColumn);
     Shown shown;
     QVERIFY(QTest::qWaitForWindowExposed(&shown.window));
     shown.Append(Numbered(0, 300));
     shown.box->FlushRender();
     TextView* view = shown.view();
+    const TextLines& lines = view->Lines();
     view->verticalScrollBar()->setValue(100);
+    const qsizetype from = lines.LineStart(100) + fromColumn;
+    view->SetSelection(from, from);
     view->setFocus();
     QTest::keyClick(view, static_cast<Qt::Key>(key), Qt::KeyboardModifiers(modifiers));
     const int page = view->VisibleLines();
-    const int expected = where == u"100+page"   ? 100 + page
-                         : where == u"100-page" ? 100 - page
-                         : where == u"bottom"   ? view->verticalScrollBar()->maximum()
-                                                : where.toInt();
-    QCOMPARE(view->TopLine(), expected);
+    const auto lineOf = [&](const QString& name) {
+        return name == u"100+page"   ? 100 + page
+               : name == u"100-page" ? 100 - page
+               : name == u"bottom"   ? view->verticalScrollBar()->maximum()
+                                     : name.toInt();
+    };
+    QCOMPARE(view->TopLine(), lineOf(where));
+    const int line = lineOf(caretLine);
+    const qsizetype caret = caretColumn < 0 ? lines.LineContentEnd(line) : lines.LineStart(line) + caretColumn;
+    QCOMPARE(view->CaretPosition(), caret);
+    QCOMPARE(view->SelectionStart(), modifiers & Qt::ShiftModifier ? from : caret);
+    QCOMPARE(ReaderOf(view)->cursorPosition(), int(lines.ShownOffset(caret)));
 }
 
 void TstTextView::piecesOfShownText_data() {

@@ -448,51 +448,71 @@ void TextView::mouseDoubleClickEvent(QMouseEvent* event) {
     SetSelection(from, to);
 }
 
+// The keys scroll as they always have, and move the caret with them, so that a screen reader
+// reads the line, or the character, the user has gone to; with Shift they select.
 void TextView::keyPressEvent(QKeyEvent* event) {
     Sync(); // the user acts on the text as it is now
-    QScrollBar* vertical = verticalScrollBar();
-    QScrollBar* horizontal = horizontalScrollBar();
     if (event == QKeySequence::Copy) {
         Copy();
-    } else if (event == QKeySequence::SelectAll) {
-        SelectAll();
-    } else if (event == QKeySequence::MoveToStartOfDocument) {
-        vertical->setValue(0);
-        horizontal->setValue(0);
-    } else if (event == QKeySequence::MoveToEndOfDocument) {
-        vertical->setValue(vertical->maximum());
-        horizontal->setValue(0);
-    } else {
-        switch (event->key()) {
-        case Qt::Key_Up:
-            vertical->triggerAction(QAbstractSlider::SliderSingleStepSub);
-            break;
-        case Qt::Key_Down:
-            vertical->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-            break;
-        case Qt::Key_PageUp:
-            vertical->triggerAction(QAbstractSlider::SliderPageStepSub);
-            break;
-        case Qt::Key_PageDown:
-            vertical->triggerAction(QAbstractSlider::SliderPageStepAdd);
-            break;
-        case Qt::Key_Left:
-            horizontal->triggerAction(QAbstractSlider::SliderSingleStepSub);
-            break;
-        case Qt::Key_Right:
-            horizontal->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-            break;
-        case Qt::Key_Home:
-            horizontal->setValue(0);
-            break;
-        case Qt::Key_End:
-            horizontal->setValue(horizontal->maximum());
-            break;
-        default:
-            event->ignore();
-            return;
-        }
+        event->accept();
+        return;
     }
+    if (event == QKeySequence::SelectAll) {
+        SelectAll();
+        event->accept();
+        return;
+    }
+    QScrollBar* vertical = verticalScrollBar();
+    QScrollBar* horizontal = horizontalScrollBar();
+    const bool whole = event->modifiers() & Qt::ControlModifier;
+    const int line = lines_.LineOf(position_);
+    const qsizetype column = lines_.ColumnOf(line, position_);
+    const auto onLine = [&](int target) {
+        return lines_.OffsetAtGap(std::clamp(target, 0, lines_.LineCount() - 1), column);
+    };
+    const QString* text = lines_.Source();
+    const auto at = [text](qsizetype i, char16_t c) { return text && i >= 0 && i < text->size() && text->at(i) == c; };
+    qsizetype caret = position_;
+    switch (event->key()) {
+    case Qt::Key_Up:
+        vertical->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        caret = onLine(line - 1);
+        break;
+    case Qt::Key_Down:
+        vertical->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        caret = onLine(line + 1);
+        break;
+    case Qt::Key_PageUp:
+        vertical->triggerAction(QAbstractSlider::SliderPageStepSub);
+        caret = onLine(line - VisibleLines());
+        break;
+    case Qt::Key_PageDown:
+        vertical->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        caret = onLine(line + VisibleLines());
+        break;
+    case Qt::Key_Left: // a CR LF pair is one step
+        horizontal->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        caret -= at(caret - 1, u'\n') && at(caret - 2, u'\r') ? 2 : 1;
+        break;
+    case Qt::Key_Right:
+        horizontal->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        caret += at(caret, u'\r') && at(caret + 1, u'\n') ? 2 : 1;
+        break;
+    case Qt::Key_Home:
+        if (whole) vertical->setValue(0);
+        horizontal->setValue(0);
+        caret = whole ? 0 : lines_.LineStart(line);
+        break;
+    case Qt::Key_End:
+        if (whole) vertical->setValue(vertical->maximum());
+        horizontal->setValue(whole ? 0 : horizontal->maximum());
+        caret = whole ? lines_.IndexedLength() : lines_.LineContentEnd(line);
+        break;
+    default:
+        event->ignore();
+        return;
+    }
+    SetSelection(event->modifiers() & Qt::ShiftModifier ? anchor_ : caret, caret);
     event->accept();
 }
 
