@@ -1,6 +1,9 @@
 #include "TextLines.h"
 
 #include <bit>
+#include <cstdint>
+#include <cstring>
+#include <utility>
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
@@ -33,6 +36,59 @@ qsizetype SkipPlain(const QChar* text, qsizetype from, qsizetype size) {
 // short only inside lines many times longer than device text has.
 constexpr qsizetype WordReach = 512;
 
+// A hash of a line's characters, four at a time: only ever compared with the hash of the same
+// line of the text that replaced it, so it needs to be quick rather than proof against anyone.
+std::size_t LineHash(QStringView line) {
+    constexpr std::uint64_t Mix = 0xff51afd7ed558ccdULL;
+    std::uint64_t hash = 0x9e3779b97f4a7c15ULL ^ static_cast<std::uint64_t>(line.size());
+    const QChar* c = line.data();
+    const qsizetype size = line.size();
+    qsizetype i = 0;
+    for (; i + 4 <= size; i += 4) {
+        std::uint64_t word;
+        std::memcpy(&word, c + i, sizeof word);
+        hash = (hash ^ word) * Mix;
+        hash ^= hash >> 29;
+    }
+    for (; i < size; ++i)
+        hash = (hash ^ c[i].unicode()) * Mix;
+    hash ^= hash >> 32;
+    return static_cast<std::size_t>(hash);
+}
+
+// Where a line's characters end in `text` indexed by `starts` (up to `indexed`): before its
+// line break, if it has one.
+qsizetype ContentEnd(QStringView text, const std::vector<qsizetype>& starts, qsizetype indexed,
+                     int line) {
+    const auto at = static_cast<std::size_t>(line);
+    if (at + 1 >= starts.size()) return indexed;
+    const qsizetype next = starts[at + 1];
+    if (next - 2 >= starts[at] && text[next - 1] == u'\n' && text[next - 2] == u'\r') return next - 2;
+    return next - 1;
+}
+
+// The shown text from `from` to `to` of `text` indexed by `starts` and `shown`.
+QString ShownPiece(QStringView text, const std::vector<qsizetype>& starts,
+                   const std::vector<qsizetype>& shown, qsizetype indexed, qsizetype from, qsizetype to) {
+    QString piece;
+    if (from >= to) return piece;
+    piece.reserve(to - from);
+    const int lines = static_cast<int>(starts.size());
+    const auto first = std::upper_bound(shown.begin(), shown.end(), from) - shown.begin() - 1;
+    for (int line = static_cast<int>(std::max<std::ptrdiff_t>(first, 0)); line < lines; ++line) {
+        const qsizetype lineShown = shown[static_cast<std::size_t>(line)];
+        if (lineShown >= to) break;
+        const qsizetype start = starts[static_cast<std::size_t>(line)];
+        const qsizetype length = ContentEnd(text, starts, indexed, line) - start;
+        const qsizetype begin = std::max<qsizetype>(from - lineShown, 0);
+        const qsizetype end = std::min(to - lineShown, length);
+        if (end > begin) piece += text.mid(start + begin, end - begin);
+        // The line break, shown as one LF whatever the buffer holds.
+        if (line + 1 < lines && lineShown + length >= from && lineShown + length < to) piece += u'\n';
+    }
+    return piece;
+}
+
 } // namespace
 
 void TextLines::SetSource(const QString* text) {
@@ -51,14 +107,56 @@ TextLines::Change TextLines::Sync() {
     return Change::Extended;
 }
 
+void TextLines::HashLines(bool on) {
+    if (on == hashing_) return;
+    hashing_ = on;
+    lineHashes_.clear();
+    if (!on || !Readable()) return;
+    const QStringView text(*source_);
+    lineHashes_.reserve(lineStarts_.size());
+    for (int line = 0; line + 1 < LineCount(); ++line) {
+        const qsizetype start = LineStart(line);
+        lineHashes_.push_back(LineHash(text.mid(start, LineContentEnd(line) - start)));
+    }
+    openHash_ = LineHash(text.mid(lineStarts_.back(), indexed_ - lineStarts_.back()));
+}
+
 void TextLines::Rebuild() {
+    std::vector<qsizetype> lineStarts{0};
+    std::vector<qsizetype> shownStarts{0};
+    std::vector<std::size_t> hashes;
+    lineStarts.swap(lineStarts_);
+    shownStarts.swap(shownStarts_);
+    hashes.swap(lineHashes_);
+    const std::size_t openHash = openHash_;
+    const qsizetype indexed = std::exchange(indexed_, 0);
+    const qsizetype shownLength = shownStarts.back() + (indexed - lineStarts.back());
+    const bool hashed = hashing_ && hashes.size() + 1 == lineStarts.size();
     stale_ = false;
-    lineStarts_.assign(1, 0);
-    shownStarts_.assign(1, 0);
-    indexed_ = 0;
     widest_ = 0;
     openColumns_ = 0;
     IndexFrom(0);
+
+    // What went: from the first line whose characters, or whose line break, differ.
+    replacedFrom_ = 0;
+    if (!hashed || !hashing_) return;
+    const std::size_t oldLines = lineStarts.size();
+    const std::size_t newLines = lineStarts_.size();
+    const auto oldHash = [&](std::size_t i) { return i + 1 < oldLines ? hashes[i] : openHash; };
+    const auto newHash = [&](std::size_t i) { return i + 1 < newLines ? lineHashes_[i] : openHash_; };
+    qsizetype from = shownLength;
+    for (std::size_t i = 0; i < std::min(oldLines, newLines); ++i) {
+        if (oldHash(i) != newHash(i)) {
+            from = shownStarts[i];
+            break;
+        }
+        if ((i + 1 < oldLines) != (i + 1 < newLines)) {
+            const int line = static_cast<int>(i);
+            from = shownStarts[i] + LineContentEnd(line) - LineStart(line);
+            break;
+        }
+    }
+    replacedFrom_ = from;
 }
 
 // One pass over the new characters. The LF of a CR LF pair ends no line of its own: the CR has
@@ -79,6 +177,7 @@ void TextLines::IndexFrom(qsizetype from) {
         } else if (u == u'\r' || u == u'\n') {
             widest_ = std::max(widest_, columns);
             columns = 0;
+            if (hashing_) lineHashes_.push_back(LineHash(QStringView(text + lineStarts_.back(), text + i)));
             shownStarts_.push_back(shownStarts_.back() + (i - lineStarts_.back()) + 1);
             lineStarts_.push_back(i + 1);
         } else {
@@ -87,6 +186,7 @@ void TextLines::IndexFrom(qsizetype from) {
     }
     openColumns_ = columns;
     indexed_ = size;
+    if (hashing_) openHash_ = LineHash(QStringView(text + lineStarts_.back(), text + size));
 }
 
 qsizetype TextLines::LineStart(int line) const {
@@ -96,12 +196,7 @@ qsizetype TextLines::LineStart(int line) const {
 qsizetype TextLines::LineContentEnd(int line) const {
     line = std::clamp(line, 0, LineCount() - 1);
     if (!Readable()) return LineStart(line);
-    if (line + 1 >= LineCount()) return indexed_;
-    const qsizetype next = lineStarts_[static_cast<std::size_t>(line) + 1];
-    const QChar* text = source_->constData();
-    const qsizetype start = lineStarts_[static_cast<std::size_t>(line)];
-    if (next - 2 >= start && text[next - 1] == u'\n' && text[next - 2] == u'\r') return next - 2;
-    return next - 1;
+    return ContentEnd(*source_, lineStarts_, indexed_, line);
 }
 
 QString TextLines::LineText(int line) const {
@@ -174,23 +269,7 @@ QString TextLines::ShownText(qsizetype from, qsizetype to) const {
     if (!Readable()) return QString();
     from = std::clamp<qsizetype>(from, 0, ShownLength());
     to = std::clamp<qsizetype>(to, from, ShownLength());
-    QString shown;
-    if (from == to) return shown;
-    shown.reserve(to - from);
-    const QStringView text(*source_);
-    for (int line = ShownLineOf(from); line < LineCount(); ++line) {
-        const qsizetype lineShown = ShownLineStart(line);
-        if (lineShown >= to) break;
-        const qsizetype start = LineStart(line);
-        const qsizetype length = LineContentEnd(line) - start;
-        const qsizetype first = std::max<qsizetype>(from - lineShown, 0);
-        const qsizetype last = std::min(to - lineShown, length);
-        if (last > first) shown += text.mid(start + first, last - first);
-        // The line break, shown as one LF whatever the buffer holds.
-        if (line + 1 < LineCount() && lineShown + length >= from && lineShown + length < to)
-            shown += u'\n';
-    }
-    return shown;
+    return ShownPiece(*source_, lineStarts_, shownStarts_, indexed_, from, to);
 }
 
 TextLines::Range TextLines::LineRange(int line) const {

@@ -35,6 +35,13 @@ public:
     // Brings the index up to the buffer: indexes what was added at its end, or the whole buffer
     // after SourceReplaced() (or when the buffer has shrunk).
     Change Sync();
+    // After a Sync() that rebuilt the index: the shown offset from which the old and the new
+    // text differ, to a line (or the line break that went, or came); the old length when they
+    // are the same. Found only while lines are hashed; otherwise 0.
+    qsizetype ReplacedFrom() const { return replacedFrom_; }
+    // Keeps a hash of every line's characters (8 bytes a line), for ReplacedFrom(). Turned on,
+    // it hashes the lines indexed so far.
+    void HashLines(bool on);
 
     // How many characters of the buffer the index covers.
     qsizetype IndexedLength() const { return indexed_; }
@@ -97,6 +104,11 @@ private:
     void IndexFrom(qsizetype from);
 
     const QString* source_ = nullptr;
+    qsizetype replacedFrom_ = 0;
+    // With hashing_: the hash of each line with a line break, and of the last line so far.
+    bool hashing_ = false;
+    std::vector<std::size_t> lineHashes_;
+    std::size_t openHash_ = 0;
     // lineStarts_[i]: buffer offset of line i's first character; shownStarts_[i]: its shown
     // offset. Both always hold at least line 0.
     std::vector<qsizetype> lineStarts_{0};

@@ -39,6 +39,9 @@ TextView::TextView(QWidget* parent) : QAbstractScrollArea(parent) {
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
     TextViewAccessible::Install();
+    tellTimer_.setSingleShot(true);
+    tellTimer_.setInterval(0);
+    connect(&tellTimer_, &QTimer::timeout, this, &TextView::TellMore);
     UpdateMetrics();
     UpdateScrollBars();
 }
@@ -59,11 +62,8 @@ void TextView::SourceReplaced() {
 }
 
 void TextView::Sync() {
-    const qsizetype shownBefore = lines_.ShownLength();
     const qsizetype indexedBefore = lines_.IndexedLength();
     const int lastLine = lines_.LineCount() - 1;
-    const qsizetype anchorBefore = anchor_;
-    const qsizetype caretBefore = position_;
     const TextLines::Change change = lines_.Sync();
     if (change == TextLines::Change::None) return;
     if (change == TextLines::Change::Rebuilt) {
@@ -72,6 +72,8 @@ void TextView::Sync() {
         UpdateScrollBars();
         changedFrom_ = 0;
         viewport()->update();
+        // What the reader was told is the text up to where the new one differs.
+        toldValid_ = std::min(toldValid_, lines_.ReplacedFrom());
     } else {
         // A caret left at the end of the text stays there, as in a terminal: the reader
         // follows the new text.
@@ -81,41 +83,57 @@ void TextView::Sync() {
         // Only the last line and those after it can have changed.
         UpdateLinesFrom(lastLine);
     }
-    TellReader(change, shownBefore, anchorBefore, caretBefore);
+    TellReader();
 }
 
-void TextView::TellReader(TextLines::Change change, qsizetype shownBefore, qsizetype anchorBefore,
-                          qsizetype caretBefore) {
-    // Nothing is built for a reader that is not there.
-    if (!QAccessible::isActive()) return;
-    const auto shown = [this](qsizetype offset) { return static_cast<int>(lines_.ShownOffset(offset)); };
-    const qsizetype length = lines_.ShownLength();
-    if (change == TextLines::Change::Extended && length > shownBefore) {
-        QAccessibleTextInsertEvent inserted(this, static_cast<int>(shownBefore),
-                                            lines_.ShownText(shownBefore, length));
-        QAccessible::updateAccessibility(&inserted);
-    } else if (change == TextLines::Change::Rebuilt) {
-        // The text that went is no longer there to be given: like Qt's own text widgets, the
-        // reader is told how much went, as spaces.
-        const QString removed(shownBefore, u' ');
-        if (shownBefore > 0 && length > 0) {
-            QAccessibleTextUpdateEvent replaced(this, 0, removed, lines_.ShownText());
-            QAccessible::updateAccessibility(&replaced);
-        } else if (shownBefore > 0) {
-            QAccessibleTextRemoveEvent gone(this, 0, removed);
-            QAccessible::updateAccessibility(&gone);
-        } else if (length > 0) {
-            QAccessibleTextInsertEvent inserted(this, 0, lines_.ShownText());
+void TextView::TellReader() {
+    if (!QAccessible::isActive()) {
+        // Nobody listens: nothing is owed, and nothing is built.
+        told_ = toldValid_ = lines_.ShownLength();
+        toldCaret_ = -1;
+        lines_.HashLines(false);
+        return;
+    }
+    // The lines' hashes tell what a replacement changed.
+    lines_.HashLines(true);
+    if (!tellTimer_.isActive()) TellMore();
+}
+
+// One piece of what the reader has not been told yet: first what went, then what came, each
+// at most TellPiece characters a turn of the event loop, so that a long download reaches the
+// reader in steps that never hold up the window for long; the caret once all is told.
+void TextView::TellMore() {
+    constexpr qsizetype TellPiece = 64 * 1024;
+    for (qsizetype budget = TellPiece; budget > 0;) {
+        if (toldValid_ < told_) {
+            // From the end backwards. Text that went is no longer there to be given: it is
+            // told, as Qt's own text widgets do, as that many spaces.
+            const qsizetype n = std::min(budget, told_ - toldValid_);
+            const QString gone(n, u' ');
+            told_ -= n;
+            budget -= n;
+            QAccessibleTextRemoveEvent removed(this, static_cast<int>(told_), gone);
+            QAccessible::updateAccessibility(&removed);
+        } else if (lines_.Readable() && told_ < lines_.ShownLength()) {
+            const qsizetype to = std::min(lines_.ShownLength(), told_ + budget);
+            QAccessibleTextInsertEvent inserted(this, static_cast<int>(told_), lines_.ShownText(told_, to));
+            budget -= to - told_;
+            told_ = toldValid_ = to;
             QAccessible::updateAccessibility(&inserted);
+        } else {
+            break;
         }
     }
-    if (anchor_ != anchorBefore || position_ != caretBefore) {
-        if (anchor_ != position_ || anchorBefore != caretBefore) {
-            QAccessibleTextSelectionEvent selection(this, shown(SelectionStart()), shown(SelectionEnd()));
-            QAccessible::updateAccessibility(&selection);
-        }
-        QAccessibleTextCursorEvent caret(this, shown(position_));
-        QAccessible::updateAccessibility(&caret);
+    if (toldValid_ < told_ || (lines_.Readable() && told_ < lines_.ShownLength())) {
+        tellTimer_.start();
+        return;
+    }
+    if (!lines_.Readable()) return; // the next Sync() tells the rest
+    const int caret = static_cast<int>(lines_.ShownOffset(position_));
+    if (caret != toldCaret_) {
+        toldCaret_ = caret;
+        QAccessibleTextCursorEvent moved(this, caret);
+        QAccessible::updateAccessibility(&moved);
     }
 }
 
@@ -169,12 +187,16 @@ qsizetype TextView::SelectionEnd() const {
 }
 
 void TextView::SetSelection(qsizetype anchor, qsizetype position) {
-    const qsizetype anchorBefore = anchor_;
-    const qsizetype caretBefore = position_;
+    const bool selected = anchor_ != position_;
     anchor_ = std::clamp<qsizetype>(anchor, 0, lines_.IndexedLength());
     position_ = std::clamp<qsizetype>(position, 0, lines_.IndexedLength());
     viewport()->update();
-    TellReader(TextLines::Change::None, lines_.ShownLength(), anchorBefore, caretBefore);
+    if (QAccessible::isActive() && (selected || anchor_ != position_)) {
+        QAccessibleTextSelectionEvent selection(this, static_cast<int>(lines_.ShownOffset(SelectionStart())),
+                                                static_cast<int>(lines_.ShownOffset(SelectionEnd())));
+        QAccessible::updateAccessibility(&selection);
+    }
+    TellReader();
 }
 
 void TextView::SelectAll() {
@@ -426,51 +448,71 @@ void TextView::mouseDoubleClickEvent(QMouseEvent* event) {
     SetSelection(from, to);
 }
 
+// The keys scroll as they always have, and move the caret with them, so that a screen reader
+// reads the line, or the character, the user has gone to; with Shift they select.
 void TextView::keyPressEvent(QKeyEvent* event) {
     Sync(); // the user acts on the text as it is now
-    QScrollBar* vertical = verticalScrollBar();
-    QScrollBar* horizontal = horizontalScrollBar();
     if (event == QKeySequence::Copy) {
         Copy();
-    } else if (event == QKeySequence::SelectAll) {
-        SelectAll();
-    } else if (event == QKeySequence::MoveToStartOfDocument) {
-        vertical->setValue(0);
-        horizontal->setValue(0);
-    } else if (event == QKeySequence::MoveToEndOfDocument) {
-        vertical->setValue(vertical->maximum());
-        horizontal->setValue(0);
-    } else {
-        switch (event->key()) {
-        case Qt::Key_Up:
-            vertical->triggerAction(QAbstractSlider::SliderSingleStepSub);
-            break;
-        case Qt::Key_Down:
-            vertical->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-            break;
-        case Qt::Key_PageUp:
-            vertical->triggerAction(QAbstractSlider::SliderPageStepSub);
-            break;
-        case Qt::Key_PageDown:
-            vertical->triggerAction(QAbstractSlider::SliderPageStepAdd);
-            break;
-        case Qt::Key_Left:
-            horizontal->triggerAction(QAbstractSlider::SliderSingleStepSub);
-            break;
-        case Qt::Key_Right:
-            horizontal->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-            break;
-        case Qt::Key_Home:
-            horizontal->setValue(0);
-            break;
-        case Qt::Key_End:
-            horizontal->setValue(horizontal->maximum());
-            break;
-        default:
-            event->ignore();
-            return;
-        }
+        event->accept();
+        return;
     }
+    if (event == QKeySequence::SelectAll) {
+        SelectAll();
+        event->accept();
+        return;
+    }
+    QScrollBar* vertical = verticalScrollBar();
+    QScrollBar* horizontal = horizontalScrollBar();
+    const bool whole = event->modifiers() & Qt::ControlModifier;
+    const int line = lines_.LineOf(position_);
+    const qsizetype column = lines_.ColumnOf(line, position_);
+    const auto onLine = [&](int target) {
+        return lines_.OffsetAtGap(std::clamp(target, 0, lines_.LineCount() - 1), column);
+    };
+    const QString* text = lines_.Source();
+    const auto at = [text](qsizetype i, char16_t c) { return text && i >= 0 && i < text->size() && text->at(i) == c; };
+    qsizetype caret = position_;
+    switch (event->key()) {
+    case Qt::Key_Up:
+        vertical->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        caret = onLine(line - 1);
+        break;
+    case Qt::Key_Down:
+        vertical->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        caret = onLine(line + 1);
+        break;
+    case Qt::Key_PageUp:
+        vertical->triggerAction(QAbstractSlider::SliderPageStepSub);
+        caret = onLine(line - VisibleLines());
+        break;
+    case Qt::Key_PageDown:
+        vertical->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        caret = onLine(line + VisibleLines());
+        break;
+    case Qt::Key_Left: // a CR LF pair is one step
+        horizontal->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        caret -= at(caret - 1, u'\n') && at(caret - 2, u'\r') ? 2 : 1;
+        break;
+    case Qt::Key_Right:
+        horizontal->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        caret += at(caret, u'\r') && at(caret + 1, u'\n') ? 2 : 1;
+        break;
+    case Qt::Key_Home:
+        if (whole) vertical->setValue(0);
+        horizontal->setValue(0);
+        caret = whole ? 0 : lines_.LineStart(line);
+        break;
+    case Qt::Key_End:
+        if (whole) vertical->setValue(vertical->maximum());
+        horizontal->setValue(whole ? 0 : horizontal->maximum());
+        caret = whole ? lines_.IndexedLength() : lines_.LineContentEnd(line);
+        break;
+    default:
+        event->ignore();
+        return;
+    }
+    SetSelection(event->modifiers() & Qt::ShiftModifier ? anchor_ : caret, caret);
     event->accept();
 }
 

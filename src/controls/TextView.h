@@ -12,13 +12,14 @@
 // the buffer's characters exactly, CR LF pairs included.
 //
 // A screen reader reads the same lines as shown text (TextViewAccessible): the view tells it
-// what was added, what was replaced and where the caret went, once per Sync(), never once per
-// piece of text.
+// what went, what came and where the caret went once per Sync() (much text a piece per turn of
+// the event loop), never once per chunk received.
 
 #include "TextLines.h"
 
 #include <QAbstractScrollArea>
 #include <QString>
+#include <QTimer>
 
 class TextView : public QAbstractScrollArea {
     Q_OBJECT
@@ -99,10 +100,10 @@ private:
     void UpdateScrollBars();
     // Asks for a paint of the line's row and those below it.
     void UpdateLinesFrom(int line);
-    // What a screen reader is told after a Sync(), from the shown length and the caret and
-    // selection (buffer offsets) before it.
-    void TellReader(TextLines::Change change, qsizetype shownBefore, qsizetype anchorBefore,
-                    qsizetype caretBefore);
+    // Tells a listening screen reader what changed since it was last told: now, or a piece a
+    // turn of the event loop when there is much.
+    void TellReader();
+    void TellMore();
     // What is drawn in a character's cell.
     static QChar Shown(QChar c);
 
@@ -117,4 +118,11 @@ private:
     bool perCell_ = false; // the font is not fixed-pitch after all: each cell drawn alone
     int linesPainted_ = 0;
     int changedFrom_ = -1; // first line changed since the last paint; -1: none
+
+    // What a screen reader has been told: that many characters of shown text, of which the
+    // first toldValid_ are still there.
+    qsizetype told_ = 0;
+    qsizetype toldValid_ = 0;
+    int toldCaret_ = 0;
+    QTimer tellTimer_;
 };

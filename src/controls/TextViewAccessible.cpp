@@ -44,6 +44,15 @@ TextView* TextViewAccessible::View() const {
     return static_cast<TextView*>(widget());
 }
 
+QString TextViewAccessible::text(QAccessible::Text t) const {
+    QString own = QAccessibleWidget::text(t);
+    QWidget* holder = widget()->parentWidget();
+    if (!own.isEmpty() || !holder) return own;
+    if (t == QAccessible::Name) return holder->accessibleName();
+    if (t == QAccessible::Description) return holder->accessibleDescription();
+    return own;
+}
+
 QAccessible::State TextViewAccessible::state() const {
     QAccessible::State state = QAccessibleWidget::state();
     state.readOnly = true;

@@ -21,7 +21,9 @@ public:
     // Makes QAccessible give this interface for every TextView. Any number of calls.
     static void Install();
 
-    // QAccessibleInterface
+    // QAccessibleInterface. With no name or description of its own, the view has those of the
+    // widget that holds it (the text box), which is the one a window names.
+    QString text(QAccessible::Text t) const override;
     QAccessible::State state() const override;
     void* interface_cast(QAccessible::InterfaceType type) override;
 
