@@ -7,21 +7,12 @@
 #   tests/e2e/wine-a11y.sh        (after scripts/windows)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-root=$PWD
-out=$root/build/e2e-a11y
-exe=$root/build/windows/rzt.exe
-qt=$root/build/qt-6.4.2-mingw-w64-x86_64
-[ -f "$exe" ] || { echo "No $exe: run scripts/windows" >&2; exit 1; }
+out=$PWD/build/e2e-a11y
+. tests/e2e/wine-env.sh
 mkdir -p "$out"
 x86_64-w64-mingw32-gcc-posix -O2 -Wall -Wextra -o "$out/wine_uia_probe.exe" \
     tests/e2e/wine_uia_probe.c -loleacc -lole32 -loleaut32 -luuid
-
-dos() { printf 'Z:%s' "$1" | tr / '\\'; }
-export WINEPREFIX=$out/prefix WINEARCH=win64 WINEDEBUG=${RZT_WINEDEBUG:--all} LC_ALL=C.UTF-8
-export WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
-export WINEPATH="$(dos "$qt/bin");$(dos /usr/lib/gcc/x86_64-w64-mingw32/12-posix);$(dos /usr/x86_64-w64-mingw32/lib)"
-export WINEQT_PLUGIN_PATH="$(dos "$qt/plugins")"
-export wine=/usr/lib/wine/wine64 wineserver=/usr/lib/wine/wineserver exe out
+export wine wineserver exe out
 if [ ! -d "$WINEPREFIX" ]; then
     mkdir -p "$WINEPREFIX"
     "$wine" wineboot >/dev/null 2>&1

@@ -17,9 +17,8 @@ rm -rf "$out"
 mkdir -p "$out"
 . tests/e2e/wine-bed.sh
 
-# The comm-wait stand-in goes in through a watcher (wine_inject.c): the windowless program
-# loads no Qt plugins.
-x86_64-w64-mingw32-gcc-posix -shared -O2 -Wall -Wextra -o "$out/wine_comm_wait.dll" tests/e2e/wine_comm_wait.c
+# The comm-wait stand-in (the bed's plain DLL) goes in through a watcher (wine_inject.c): the
+# windowless program loads no Qt plugins.
 x86_64-w64-mingw32-gcc-posix -municode -O2 -Wall -Wextra -o "$out/wine_inject.exe" tests/e2e/wine_inject.c
 x86_64-w64-mingw32-gcc-posix -O2 -Wall -Wextra -o "$out/wine_ctrl_c.exe" tests/e2e/wine_ctrl_c.c
 "$wineserver" -p 2>"$out/wineserver.log"
@@ -42,14 +41,14 @@ bat all "\"$exe_dos\" --download all --output \"$(dos "$out/all.csv")\" --wait 3
 run all
 grep -q "exit status 0" "$out/all.txt" || fail "cmd did not see exit status 0"
 grep -q "Save Data Complete" "$out/all.txt" || fail "no messages in cmd's console"
-cmp "$out/all.csv" "$out/expected.csv" || fail "the saved file differs from what \"&Save\" writes"
+cmp "$out/all.csv" "$out/device/all.expected" || fail "the saved file differs from what \"&Save\" writes"
 echo "  saved: $(stat -c %s "$out/all.csv") bytes, equal to what \"&Save\" writes"
 
 echo "== all to standard output, redirected by cmd"
 bat stdout "\"$exe_dos\" --download all --output - --wait 30 > \"$(dos "$out/stdout.csv")\"" "echo exit status %ERRORLEVEL%"
 run stdout
 grep -q "exit status 0" "$out/stdout.txt" || fail "cmd did not see exit status 0"
-cmp "$out/stdout.csv" "$out/expected.csv" || fail "standard output differs from what \"&Save\" writes"
+cmp "$out/stdout.csv" "$out/device/all.expected" || fail "standard output differs from what \"&Save\" writes"
 echo "  standard output: $(stat -c %s "$out/stdout.csv") bytes, equal"
 
 echo "== a port with nothing behind it"
@@ -142,7 +141,7 @@ os.write(fd, b"exit\r")
 until(r"$^", 2)
 open(out + "/console.txt", "w").write(seen)
 PY
-cmp -s "$out/console.csv" "$out/expected.csv" && echo "  console.csv afterwards: the whole download of the batch file's first run" \
+cmp -s "$out/console.csv" "$out/device/all.expected" && echo "  console.csv afterwards: the whole download of the batch file's first run" \
     || echo "  console.csv afterwards: $(head -c 60 "$out/console.csv" | tr '\r\n' '  ')..."
 echo "status" > "$out/sim.in"; echo "log" > "$out/sim.in"; sleep 0.5
 echo "  X received by the device: $(grep -Ec '^rzt-sim: [0-9.]+ "X"' "$out/sim.out") times"

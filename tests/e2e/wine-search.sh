@@ -66,103 +66,13 @@ if [ "${1:-}" = --unfixed ]; then
 fi
 
 out=${RZT_E2E_OUT:-$root/build/e2e}
-sim=$root/build/default/tools/sim/rzt-sim
-exe=$root/build/windows/rzt.exe
-qt=$root/build/qt-6.4.2-mingw-w64-x86_64
-[ -x "$sim" ] || { echo "No $sim: cmake --preset default && cmake --build --preset default --target rzt-sim" >&2; exit 1; }
-[ -f "$exe" ] || { echo "No $exe: run scripts/windows" >&2; exit 1; }
-mkdir -p "$out"
-cc -shared -fPIC -O2 -Wall -Wextra -o "$out/pty_as_uart.so" tests/e2e/pty_as_uart.c -ldl
-# wine_comm_wait.c rides in a Qt generic plugin so that Qt itself loads it into rzt.exe.
-mkdir -p "$out/plugins/generic"
-/usr/lib/qt6/libexec/moc -Itests/e2e -I"$qt/include" -I"$qt/include/QtCore" -I"$qt/include/QtGui" \
-    tests/e2e/wine_comm_wait_plugin.cpp -o "$out/wine_comm_wait_plugin.moc"
-x86_64-w64-mingw32-gcc-posix -c -O2 -Wall -Wextra -o "$out/wine_comm_wait.o" tests/e2e/wine_comm_wait.c
-# The same stand-ins as a plain DLL for the two-completions program, which loads it itself.
-x86_64-w64-mingw32-gcc-posix -shared -o "$out/wine_comm_wait.dll" "$out/wine_comm_wait.o"
+. tests/e2e/wine-bed.sh
+rm -rf "$out/saved"
+mkdir -p "$out/saved"
+# The program of the batch step below.
 x86_64-w64-mingw32-g++-posix -std=c++17 -O2 -Wall -Wextra -I"$qt/include" -I"$qt/include/QtCore" \
     -I"$qt/include/QtSerialPort" -DQT_NO_DEBUG -o "$out/wine_two_completions.exe" \
     tests/e2e/wine_two_completions.cpp -L"$qt/lib" -lQt6SerialPort -lQt6Core
-x86_64-w64-mingw32-g++-posix -std=c++17 -shared -O2 -Wno-attributes -I"$out" -I"$qt/include" \
-    -I"$qt/include/QtCore" -I"$qt/include/QtGui" -DQT_NO_DEBUG -o "$out/plugins/generic/winecommwait.dll" \
-    tests/e2e/wine_comm_wait_plugin.cpp "$out/wine_comm_wait.o" -L"$qt/lib" -lQt6Gui -lQt6Core
-
-dos() { printf 'Z:%s' "$1" | tr / '\\'; }
-# Another Qt6SerialPort.dll goes in a folder of its own ahead of Qt's on the DLL path.
-dlls="$(dos "$qt/bin");$(dos /usr/lib/gcc/x86_64-w64-mingw32/12-posix);$(dos /usr/x86_64-w64-mingw32/lib)"
-serialport=$qt/bin/Qt6SerialPort.dll
-rm -rf "$out/serialport"
-if [ -n "${RZT_E2E_SERIALPORT_DLL:-}" ]; then
-    mkdir -p "$out/serialport"
-    cp "$RZT_E2E_SERIALPORT_DLL" "$out/serialport/Qt6SerialPort.dll"
-    serialport=$out/serialport/Qt6SerialPort.dll
-    dlls="$(dos "$out/serialport");$dlls"
-fi
-export WINEPREFIX=$out/prefix WINEARCH=win64 WINEDEBUG=${RZT_WINEDEBUG:--all} LC_ALL=C.UTF-8
-export WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
-export WINEPATH=$dlls
-export WINEQT_PLUGIN_PATH="$(dos "$qt/plugins");$(dos "$out/plugins")"
-# Wine keeps QT_* of the Linux side away from Windows programs; WINEQT_* reach them as QT_*.
-export WINEQT_QPA_GENERIC_PLUGINS=winecommwait
-wine=/usr/lib/wine/wine64 wineserver=/usr/lib/wine/wineserver
-
-# A session left over from an earlier run would hold the old prefix.
-"$wineserver" -k 2>/dev/null || true
-"$wineserver" -w 2>/dev/null || true
-rm -rf "$WINEPREFIX"
-mkdir -p "$WINEPREFIX"
-"$wineserver" -p
-"$wine" wineboot >/dev/null 2>&1
-records='HKLM\SYSTEM\CurrentControlSet\Enum\FTDIBUS'
-"$wine" reg add "$records\\VID_0403+PID_6001+RZT0001A\\0000" /v FriendlyName /d "USB Serial Port (COM9)" /f >/dev/null
-"$wine" reg add 'HKLM\Enum\FTDIBUS\VID_0403+PID_6001+RZT0002A\0000' /v FriendlyName /d "USB Serial Port (COM12)" /f >/dev/null
-# A crash prints its backtrace to rzt.log instead of opening a dialog.
-"$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null
-# Wine's desktop process, started above with no display, would keep the program's windows from
-# ever showing: the session ends here and starts again on the virtual display.
-"$wineserver" -k
-"$wineserver" -w
-
-# The simulated device, commanded through a fifo that stays open while it runs.
-rm -f "$out/sim.in"
-mkfifo "$out/sim.in"
-sleep infinity > "$out/sim.in" &
-holder=$!
-# Header and the three kinds of data, with spaces around some lines (which the saved file must
-# not keep), a tab at a line's end (which it keeps) and Latin-1 bytes. "A" sends T, R and C in turn.
-rm -rf "$out/device" "$out/saved"
-mkdir -p "$out/device" "$out/saved"
-python3 - "$out" <<'PY'
-import sys
-out = sys.argv[1] + "/device"
-header = b"RZT-3000,SN 004211,V2.05\r\n  Kind,No.,Date,Time,Reading,Unit \r\n"
-def lines(kind, reading):
-    text = ""
-    for i in range(1, 41):
-        pad = " " * (i % 4)
-        text += f"{pad}{kind},{i:04d},02/03/2024,09:{i % 60:02d}:{(7 * i) % 60:02d},{reading(i)}{pad}\r\n"
-    return text.encode("latin-1")
-data = {"timer": lines("T", lambda i: f"{1.5 + 0.25 * i:.3f},s"),
-        "rpm": lines("R", lambda i: f"{800 + 37 * i},rpm"),
-        "chrono": lines("C", lambda i: f"{30 + i * 0.7:.1f},m/s,{i % 30}\u00b0C\t")}
-data["all"] = data["timer"] + data["rpm"] + data["chrono"]
-open(out + "/header.txt", "wb").write(header)
-for name, text in data.items():
-    open(f"{out}/{name}.txt", "wb").write(text)
-    sent = (header + text).split(b"\r\n")[:-1]
-    open(f"{out}/{name}.expected", "wb").write(b"".join(l.strip(b" ") + b"\r\n" for l in sent))
-PY
-"$sim" --header-file "$out/device/header.txt" --timer-file "$out/device/timer.txt" \
-    --rpm-file "$out/device/rpm.txt" --chrono-file "$out/device/chrono.txt" < "$out/sim.in" > "$out/sim.out" 2>&1 &
-simpid=$!
-cleanup() { "$wineserver" -k 2>/dev/null || true; kill "$simpid" "$holder" 2>/dev/null || true; }
-fail() { echo "FAIL: $*" >&2; exit 1; }
-trap cleanup EXIT
-for _ in $(seq 600); do [ -s "$out/sim.out" ] && break; sleep 0.1; done
-pty=$(head -n 1 "$out/sim.out")
-[ -n "$pty" ] || fail "the simulated device did not start: $(cat "$out/sim.out")"
-ln -sfn "$pty" "$WINEPREFIX/dosdevices/com9"
-echo "device on $pty as COM9"
 
 steps=${RZT_E2E_STEPS:-batch drive}
 # First, without a display: two completions in one batch, then waitForReadyRead (seconds).
