@@ -1,6 +1,8 @@
 #pragma once
 // Small pieces several test programs share.
 
+#include <QByteArray>
+#include <QFile>
 #include <QStringList>
 #include <ctime>
 
@@ -10,6 +12,18 @@ inline double ProcessCpuSeconds() {
     timespec ts{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// A file's bytes, or "<missing>" when it cannot be read, so a comparison names the case.
+inline QByteArray FileBytes(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return QByteArray("<missing>");
+    return file.readAll();
+}
+
+inline bool WriteBytes(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 #if __has_include("SimDevice.h") && __has_include("PortCandidates.h")

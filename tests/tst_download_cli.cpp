@@ -19,17 +19,6 @@ namespace {
 
 const QByteArray OldFile = "OLD,1\r\n";
 
-QByteArray FileBytes(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return QByteArray("<missing>");
-    return file.readAll();
-}
-
-bool WriteBytes(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 // Readings with what the line-end rewrite and the saving rules act on: spaces round a line, a
 // tab, a lone CR and a lone LF, bytes beyond ASCII, and a last line the device never finished.
 QByteArray Readings(char kind, int lines) {

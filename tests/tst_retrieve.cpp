@@ -40,17 +40,6 @@ QString OnScreen(QString text) {
         .replace(QLatin1Char('\r'), QLatin1Char('\n'));
 }
 
-QByteArray FileBytes(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return QByteArray("<missing>");
-    return file.readAll();
-}
-
-bool WriteBytes(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 QString SystemText(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
