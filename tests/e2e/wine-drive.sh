@@ -5,16 +5,7 @@
 set -uo pipefail
 shot() { import -window root "$out/$1.png"; }
 dos() { printf 'Z:%s' "$1" | tr / '\\'; }
-# The first window whose title holds $1, within $2 seconds.
-await() {
-    local id
-    for _ in $(seq $(( $2 * 4 ))); do
-        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1)
-        [ -n "$id" ] && { echo "$id"; return 0; }
-        sleep 0.25
-    done
-    return 1
-}
+. "$(dirname "$0")/x-await.sh"
 activate() { xdotool windowactivate --sync "$main" 2>/dev/null; xdotool windowfocus --sync "$main" 2>/dev/null; }
 # True once the device has received the byte $1 since the last "clear".
 received() { echo log > "$out/sim.in"; sleep 0.25; tail -n 20 "$out/sim.out" | grep -q "^rzt-sim: [0-9.]* \"$1\"$"; }

@@ -43,16 +43,7 @@ settings='HKLM\Software\ZORV-RZT'
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 shot() { [ -z "$shots" ] || import -window root "$shots/$1.png"; }
-# The first visible window whose title holds $1, within $2 seconds.
-await() {
-    local id
-    for _ in $(seq $(( $2 * 4 ))); do
-        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1)
-        [ -n "$id" ] && { echo "$id"; return 0; }
-        sleep 0.25
-    done
-    return 1
-}
+. tests/e2e/x-await.sh
 # A value of a registry key as reg.exe prints it (DWORDs as 0x...), empty when there is none.
 regval() {
     "$wine" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
