@@ -11,6 +11,8 @@
 #include <QSerialPort>
 #include <QtTest>
 #include <csignal>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -110,6 +112,9 @@ void TstDownloadCli::download_data() {
     QTest::newRow("a folder that takes no file") << "all" << "read-only" << 4 << "Could not ";
     QTest::newRow("a port held by another program") << "timer" << "held" << 5
                                                     << "in use by another program";
+    // Not held, refused: the hint, and the search goes on until --wait ends.
+    QTest::newRow("a port this user may not open") << "timer" << "refused" << 2
+                                                   << "may not be opened by you";
     QTest::newRow("Ctrl+C while the data comes") << "all" << "interrupt" << 130
                                                  << "interrupted: nothing saved";
 }
@@ -145,6 +150,11 @@ void TstDownloadCli::download() {
     } else if (situation == QLatin1String("held")) {
         QVERIFY(holder.open(QIODevice::ReadWrite));
         wait.clear(); // the default minute: it must give up at once all the same
+    } else if (situation == QLatin1String("refused")) {
+        if (::geteuid() != 0) QSKIP("needs root, to hand the port to root alone and run as another user");
+        const QByteArray pty = sim_->portName().toLocal8Bit();
+        QVERIFY(::chown(pty.constData(), 0, 0) == 0 && ::chmod(pty.constData(), 0600) == 0);
+        wait.last() = QStringLiteral("2");
     } else if (situation == QLatin1String("interrupt")) {
         SetDevice([](SimConfig& c) {
             c.chronoData = Readings('C', 2000); // about a minute at the line rate
@@ -162,6 +172,15 @@ void TstDownloadCli::download() {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         env.remove(QString::fromLatin1(name));
     rzt.setProcessEnvironment(env);
+    if (situation == QLatin1String("refused")) {
+        const passwd* nobody = ::getpwnam("nobody");
+        QVERIFY(nobody);
+        const uid_t uid = nobody->pw_uid;
+        const gid_t gid = nobody->pw_gid;
+        rzt.setChildProcessModifier([uid, gid] {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) ::_exit(99);
+        });
+    }
     QElapsedTimer clock;
     clock.start();
     rzt.start(QStringLiteral(RZT_BINARY),

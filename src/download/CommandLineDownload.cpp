@@ -242,7 +242,8 @@ int CommandLineDownload::Search() {
 void CommandLineDownload::BeginSearch() {
     link_.PortSearching = true;
     link_.PortNum.clear();
-    deniedShown_.clear();
+    deniedSeen_.clear();
+    hint_.Reset();
     portShown_.clear();
     tick_.start();
 }
@@ -263,22 +264,24 @@ void CommandLineDownload::SearchTick() {
         return;
     }
     // A port that refuses although this user may open it is held by another program: it will
-    // not come free by waiting, and two programs must never share it.
-    QStringList denied, groups;
-    for (const QString& port : link_.PortsDenied()) {
-        const QString group = GroupToJoin(ExamineNode(port));
-        if (group.isEmpty()) {
-            Say(QStringLiteral("%1 is in use by another program (another rzt, or a terminal "
-                               "program)").arg(port));
-            EndSearch(DownloadStatus::PortBusy);
-            return;
+    // not come free by waiting, and two programs must never share it. A node this user lacks
+    // the rights to gets the search window's hint, and the search goes on. Nodes are looked at
+    // only when the refusals change.
+    const QStringList denied = link_.PortsDenied();
+    if (denied != deniedSeen_) {
+        deniedSeen_ = denied;
+        QStringList refused;
+        for (const QString& port : denied) {
+            const NodeAccess node = ExamineNode(port);
+            if (!node.deviceNode || (node.exists && node.accessError == 0)) {
+                Say(QStringLiteral("%1 is in use by another program (another rzt, or a terminal "
+                                   "program)").arg(port));
+                EndSearch(DownloadStatus::PortBusy);
+                return;
+            }
+            if (Refused(node)) refused << port;
         }
-        denied << port;
-        if (!groups.contains(group)) groups << group;
-    }
-    if (!denied.isEmpty() && denied != deniedShown_) {
-        deniedShown_ = denied;
-        Say(PortsDeniedText(denied, groups).simplified());
+        if (hint_.Update(refused) && !hint_.Text().isEmpty()) Say(hint_.Text().simplified());
     }
     tick_.start();
 }
@@ -324,6 +327,11 @@ int CommandLineDownload::Download() {
     link_.DisconnectDevice();
     if (link_.Comm.isOpen()) link_.Comm.close();
 
+    // Ctrl+C during the sign-off too: nothing has been written yet.
+    if (link_.Ending()) {
+        Say(QStringLiteral("interrupted: nothing saved"));
+        return DownloadStatus::Interrupted;
+    }
     switch (end) {
     case DownloadEnd::Ending:
         Say(QStringLiteral("interrupted: nothing saved"));

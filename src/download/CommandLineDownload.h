@@ -5,6 +5,7 @@
 // It is the link's windows (LinkWindows) for the length of one run.
 
 #include "LinkWindows.h"
+#include "search/PortAccess.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -103,7 +104,8 @@ private:
     int searchStatus_ = -1;
     bool identified_ = false;
     bool saving_ = false;
-    QStringList deniedShown_;
+    QStringList deniedSeen_;
+    RefusedPortsHint hint_;
     QString portShown_;
     QString text_; // the download, as the retrieval window's text box would hold it
     bool collecting_ = false;

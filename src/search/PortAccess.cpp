@@ -24,11 +24,17 @@ QString GroupToJoin(const NodeAccess& node) {
     return node.group;
 }
 
+QString NodePath(const QString& portName) {
+    const bool path = portName.startsWith(QLatin1Char('/')) || portName.startsWith(QLatin1String("./")) ||
+                      portName.startsWith(QLatin1String("../"));
+    return path ? portName : QStringLiteral("/dev/") + portName;
+}
+
 NodeAccess ExamineNode(const QString& portName) {
     NodeAccess node;
 #ifndef Q_OS_WIN
     node.deviceNode = true;
-    const QByteArray path = portName.toLocal8Bit();
+    const QByteArray path = NodePath(portName).toLocal8Bit();
     struct stat st {};
     if (::stat(path.constData(), &st) != 0) return node;
     node.exists = true;

@@ -25,6 +25,9 @@ bool Refused(const NodeAccess& node);
 // group may not read and write the node either, it is root's, or the user is in it already.
 QString GroupToJoin(const NodeAccess& node);
 
+// The device node a port name means, as Qt reads it: a bare name is a node in /dev.
+QString NodePath(const QString& portName);
+
 // What the system says about the port's node. Nothing (not a device node) on Windows.
 NodeAccess ExamineNode(const QString& portName);
 

@@ -1,6 +1,7 @@
 #include "PortCandidates.h"
 
 #include "FtdiScan.h"
+#include "PortAccess.h"
 #include "clsReg.h"
 
 #include <QFileInfo>
@@ -57,11 +58,8 @@ QStringList FtdiSerialPortSource::Candidates() {
 QStringList FixedPortSource::Candidates() {
 #ifndef Q_OS_WIN
     // Qt makes and syncs a lock file before it opens a port: trying a node that is not there
-    // would cost a disk sync at every scan for as long as the search waits. A bare name means
-    // the node in /dev, as it does to Qt.
-    const bool path = portName_.startsWith(QLatin1Char('/')) || portName_.startsWith(QLatin1String("./")) ||
-                      portName_.startsWith(QLatin1String("../"));
-    if (!QFileInfo::exists(path ? portName_ : QStringLiteral("/dev/") + portName_)) return {};
+    // would cost a disk sync at every scan for as long as the search waits.
+    if (!QFileInfo::exists(NodePath(portName_))) return {};
 #endif
     return {portName_};
 }
