@@ -108,6 +108,11 @@ FunctionEnd
 
 Section
     SetShellVarContext all
+    ; The earlier version's uninstaller takes its desktop shortcut away: one the user had stays.
+    StrCpy $R9 ""
+    ${If} ${FileExists} "$DESKTOP\${APP}.lnk"
+        StrCpy $R9 1
+    ${EndIf}
     Call RemoveEarlier
 
     !include "${INSTALL_FILES}"
@@ -119,6 +124,7 @@ Section
     ClearErrors
     ${GetOptions} $0 "/DESKTOP" $1
     ${IfNot} ${Errors}
+    ${OrIf} $R9 == 1
         Call CreateDesktopShortcut
     ${EndIf}
 

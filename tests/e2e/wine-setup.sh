@@ -99,7 +99,8 @@ if [ -n "$shots" ]; then install_by_pages; else install /S; fi
 expected=$( (cd "$stage" && find . -type f; echo ./uninstall.exe) | LC_ALL=C sort)
 found=$(cd "$folder" && find . -type f | LC_ALL=C sort)
 [ "$found" = "$expected" ] || fail "installed files differ: $(diff <(echo "$expected") <(echo "$found") || true)"
-(cd "$stage" && find . -type f -exec cmp {} "$folder/{}" \;) || fail "an installed file differs from the zip's"
+differ=$(cd "$stage" && find . -type f ! -exec cmp -s {} "$folder/{}" \; -print)
+[ -z "$differ" ] || fail "installed files differ from the zip's: $differ"
 echo "files: $(wc -l <<<"$found") in C:\\Program Files\\$app, equal to the zip's $(( $(wc -l <<<"$found") - 1 )) and uninstall.exe"
 
 # rzt.exe's icon and version for Explorer, the shortcut and the entry.
@@ -224,6 +225,11 @@ copies=$(find "$c" -path "$c/windows" -prune -o -name rzt.exe -print | wc -l)
 [ "$(cd "$folder" && find . -type f | LC_ALL=C sort)" = "$expected" ] || fail "files differ after the second install"
 echo "upgrade in place: $entries uninstall entry, $copies copy of rzt.exe, the same $(wc -l <<<"$expected") files;" \
     "desktop shortcut made"
+
+echo "== install again, silently, without /DESKTOP"
+install /S
+[ -f "$c/users/Public/Desktop/$app.lnk" ] || fail "the upgrade took the desktop shortcut away"
+echo "the desktop shortcut stays"
 
 echo "== uninstall"
 quiet=$(regval "$key" QuietUninstallString)
