@@ -55,11 +55,16 @@ records='HKLM\SYSTEM\CurrentControlSet\Enum\FTDIBUS'
 "$wineserver" -k
 "$wineserver" -w
 
-# The simulated device, commanded through a fifo that stays open while it runs.
+# The simulated device, commanded through a fifo that stays open while it runs. Held open for
+# reading and writing, so that a command written after the device has gone fails the check
+# that follows it instead of blocking the run for ever.
 rm -f "$out/sim.in"
 mkfifo "$out/sim.in"
-sleep infinity > "$out/sim.in" &
+sleep infinity <> "$out/sim.in" &
 holder=$!
+simpid=
+cleanup() { "$wineserver" -k 2>/dev/null || true; kill $simpid "$holder" 2>/dev/null || true; }
+trap cleanup EXIT
 # Header and the three kinds of data, with spaces around some lines (which the saved file must
 # not keep), a tab at a line's end (which it keeps) and Latin-1 bytes. "A" sends T, R and C in turn.
 rm -rf "$out/device"
@@ -87,8 +92,6 @@ PY
 "$sim" --header-file "$out/device/header.txt" --timer-file "$out/device/timer.txt" \
     --rpm-file "$out/device/rpm.txt" --chrono-file "$out/device/chrono.txt" < "$out/sim.in" > "$out/sim.out" 2>&1 &
 simpid=$!
-cleanup() { "$wineserver" -k 2>/dev/null || true; kill "$simpid" "$holder" 2>/dev/null || true; }
-trap cleanup EXIT
 for _ in $(seq 600); do [ -s "$out/sim.out" ] && break; sleep 0.1; done
 pty=$(head -n 1 "$out/sim.out")
 [ -n "$pty" ] || fail "the simulated device did not start: $(cat "$out/sim.out")"
