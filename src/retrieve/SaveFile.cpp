@@ -42,7 +42,15 @@ bool FlushUnsupported(int error) {
 // The full name with the prefix that lifts the system's length limit on paths, as Qt's own
 // file engine opens files.
 std::wstring LongName(const QString& path) {
-    QString name = QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+    // The name as the system reads it: whole, and without the dots and spaces it drops from a
+    // name's end. The \\?\ form below takes names literally, and would make "run.csv." a file
+    // of its own beside "run.csv".
+    const std::wstring given = QDir::toNativeSeparators(path).toStdWString();
+    std::wstring full(32768, L'\0');
+    const DWORD length = GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    QString name = length > 0 && length < full.size()
+                       ? QString::fromWCharArray(full.data(), static_cast<qsizetype>(length))
+                       : QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
     if (name.startsWith(QLatin1String("\\\\?\\")) || name.startsWith(QLatin1String("\\\\.\\"))) {
         // already in the system's own form
     } else if (name.startsWith(QLatin1String("\\\\"))) {
