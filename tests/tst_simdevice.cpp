@@ -1,6 +1,7 @@
 // The simulated device, driven from the computer's side of its port with plain POSIX calls
 // and with QSerialPort, the way the program will meet it.
 
+#include "PortHangUp.h"
 #include "SimDevice.h"
 
 #include <QSerialPort>
@@ -331,6 +332,8 @@ void tst_SimDevice::unplugHangsUpRawReader() {
     QCOMPARE(plugged.at(1).at(0).toString(), device.portName());
 }
 
+// An unplug hangs the port's line up, as a pulled converter does: Qt reports that as an error
+// in some releases and not at all in others, so the line itself is asked.
 void tst_SimDevice::unplugReachesSerialPort() {
     SimDevice device(fastConfig());
     for (int round = 0; round < 2; ++round) {
@@ -338,21 +341,18 @@ void tst_SimDevice::unplugReachesSerialPort() {
         QVERIFY(device.plug());
         QSerialPort port(device.portName());
         port.setBaudRate(QSerialPort::Baud19200);
-        port.setDataBits(QSerialPort::Data8);
-        port.setParity(QSerialPort::NoParity);
-        port.setStopBits(QSerialPort::OneStop);
         QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
+        QVERIFY(!PortHungUp(port));
 
-        QByteArray got;
-        connect(&port, &QSerialPort::readyRead, this, [&] { got += port.readAll(); });
-        QSignalSpy errors(&port, &QSerialPort::errorOccurred);
+        // An answer waiting unread is no hang-up; with it still unread, the unplug is one.
         port.write("?");
-        QTRY_COMPARE(got, device.config().idLine);
-
+        QVERIFY(port.waitForBytesWritten(1000));
+        QThread::msleep(300);
+        QVERIFY(!PortHungUp(port));
         device.unplug();
-        QTRY_VERIFY(!errors.isEmpty());
-        QVERIFY(port.error() != QSerialPort::NoError);
+        QTRY_VERIFY(PortHungUp(port));
         port.close();
+        QVERIFY(!PortHungUp(port));
     }
 }
 

@@ -1,10 +1,12 @@
 #include "modMain.h"
 
 #include "LinkWindows.h"
+#include "PortHangUp.h"
 #include "TextHelpers.h"
 #include "clsReg.h"
 
 #include <QCoreApplication>
+#include <QSocketNotifier>
 #include <QThread>
 #include <cmath>
 
@@ -26,9 +28,16 @@ modMain::modMain(QObject* parent) : QObject(parent) {
     connect(&timComm, &QTimer::timeout, this, &modMain::timComm_Timer);
     connect(&Comm, &QSerialPort::readyRead, this, &modMain::OnComm);
     connect(&Comm, &QSerialPort::errorOccurred, this, &modMain::OnPortError);
+    // The watch goes before the descriptor it watches is closed, however the port is closed.
+    connect(&Comm, &QIODevice::aboutToClose, this, &modMain::EndHangUpWatch);
 }
 
-modMain::~modMain() = default;
+modMain::~modMain() {
+    EndHangUpWatch();
+    // The port is a member and closes after this object's other members have gone: nothing of
+    // it may reach back here then.
+    disconnect(&Comm, nullptr, this, nullptr);
+}
 
 void modMain::DoEvents() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
@@ -58,6 +67,7 @@ QString modMain::ReadAllWaiting() {
 
 qint16 modMain::SendAndReceive(const QString& command, float waitValue) {
     ++exchanges_;
+    const int vanishingsBefore = vanishings_;
     PortStreaming = false;
     const double window = waitValue == 0.0f ? 0.5 : 0.1;
     Send(command);
@@ -75,14 +85,19 @@ qint16 modMain::SendAndReceive(const QString& command, float waitValue) {
         // Never a wait on a port that is not open: Qt's Windows backend has no notifier then
         // and, in some versions, crashes on it.
         if (!Comm.isOpen() || !Comm.waitForReadyRead(msecs)) {
+            // A hung-up port is "ready" at once and reads nothing, on some Qt releases with no
+            // error at all: without this look the window would be slept out on a dead port.
+            CheckHangUp();
             const double now = TimeElapsed(1);
             if (now <= window) QThread::usleep(static_cast<unsigned long>(MsecsPast(window, now)) * 1000);
         }
     }
     StopTimer(1);
+    CheckHangUp();
+    const bool gone = vanishings_ != vanishingsBefore || closeQueued_ || !Comm.isOpen();
 
     qint16 result = 1;
-    if (!collected.isEmpty()) {
+    if (!collected.isEmpty() && !gone) {
         result = 0;
         PortReply = collected;
     } else {
@@ -119,6 +134,7 @@ void modMain::OpenFirstPort() {
         Comm.setFlowControl(QSerialPort::NoFlowControl);
         if (Comm.open(QIODevice::ReadWrite) && Comm.isOpen()) {
             PortNum = candidate;
+            WatchForHangUp();
             return;
         }
         if (Comm.error() == QSerialPort::PermissionError) portsDenied_.append(candidate);
@@ -214,11 +230,49 @@ void modMain::OnPortError(QSerialPort::SerialPortError error) {
     default:
         return;
     }
-    // Before the port has opened, these are the reasons a candidate refused to open: the
+    PortGone();
+}
+
+void modMain::PortGone() {
+    // Before the port has opened, errors are the reasons a candidate refused to open: the
     // search deals with them.
     if (!Comm.isOpen() || closeQueued_) return;
     closeQueued_ = true;
+    ++vanishings_;
+    // Nothing more to hear from this port: its watch would only fire again until the close.
+    if (hangUpWatch_) hangUpWatch_->setEnabled(false);
     QMetaObject::invokeMethod(this, &modMain::PortVanished, Qt::QueuedConnection);
+}
+
+void modMain::CheckHangUp() {
+    if (PortHungUp(Comm)) PortGone();
+}
+
+void modMain::WatchForHangUp() {
+    EndHangUpWatch();
+#ifdef Q_OS_UNIX
+    // A hung-up descriptor reports an error condition, which an exception notifier is told of
+    // in the same turn of the event loop as the port's own read notifier. Qt's notifier then
+    // fires on every turn until the port is closed, reading nothing.
+    hangUpWatch_ = new QSocketNotifier(Comm.handle(), QSocketNotifier::Exception, this);
+    connect(hangUpWatch_.data(), &QSocketNotifier::activated, this, [this] {
+        if (PortHungUp(Comm)) {
+            PortGone();
+            return;
+        }
+        // Urgent data on a serial line means nothing to the device's protocol; a watch that
+        // fires for it would fire on every turn. The other checks still find a hang-up.
+        if (hangUpWatch_) hangUpWatch_->setEnabled(false);
+    });
+#endif
+}
+
+void modMain::EndHangUpWatch() {
+    if (!hangUpWatch_) return;
+    // Not deleted here: this may run inside the watch's own signal.
+    hangUpWatch_->setEnabled(false);
+    hangUpWatch_->deleteLater();
+    hangUpWatch_.clear();
 }
 
 void modMain::PortVanished() {

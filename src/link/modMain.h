@@ -6,6 +6,7 @@
 #include "Stopwatch.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QSerialPort>
 #include <QStringList>
 #include <QTimer>
@@ -13,6 +14,7 @@
 
 class clsReg;
 class LinkWindows;
+class QSocketNotifier;
 
 class modMain : public QObject {
     Q_OBJECT
@@ -56,7 +58,8 @@ public:
     // --- Exchanges with the device ---
     // Sends a one-letter command, pauses 0.1 s letting events run, then collects the reply for
     // 0.1 s (0.5 s for waitValue 0) letting no events run. 0: something came (PortReply holds
-    // it); 1: nothing came.
+    // it); 1: nothing came, or the port went away meanwhile (whatever came before is no
+    // answer from a device that is gone).
     qint16 SendAndReceive(const QString& command, float waitValue);
     // Routes received text to the retrieval window and sends the command.
     void SendNoWait(const QString& command);
@@ -104,8 +107,14 @@ private:
     void Send(const QString& command);
     QString ReadAllWaiting();
     void OnPortError(QSerialPort::SerialPortError error);
-    // Closes a port that has gone away (the converter was pulled out).
+    // The port has gone away (the converter was pulled out): close it once, from the event loop.
+    void PortGone();
     void PortVanished();
+    // Looks at the open port's line; a hang-up counts as the port gone.
+    void CheckHangUp();
+    // While the port is open, the event loop tells of its hang-up at once (Unix).
+    void WatchForHangUp();
+    void EndHangUpWatch();
     void HandOver();
 
     Stopwatch timers_;
@@ -114,5 +123,7 @@ private:
     bool handingOver_ = false;
     QString identity_; // built from the last complete identification line
     bool closeQueued_ = false;
+    int vanishings_ = 0; // times an open port was found gone
+    QPointer<QSocketNotifier> hangUpWatch_;
     QStringList portsDenied_;
 };
