@@ -8,14 +8,34 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <clocale>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
+
+#ifdef Q_OS_UNIX
+#include <langinfo.h>
+#endif
 
 #ifdef RZT_WITH_SIMULATOR
 #include "SimDevice.h"
 #endif
 
 namespace {
+
+// Qt needs a UTF-8 locale. Given none (cron and system services start programs in the C
+// locale) it switches to one itself, but with four lines of warning on every start, which a
+// cron job of a download mails to its owner each time. The same switch made before Qt starts
+// goes unremarked.
+void UseUtf8Locale() {
+#ifdef Q_OS_UNIX
+    std::setlocale(LC_ALL, "");
+    const char* codeset = nl_langinfo(CODESET);
+    if (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0) return;
+    if (std::setlocale(LC_ALL, "C.UTF-8")) setenv("LC_ALL", "C.UTF-8", 1);
+#endif
+}
 
 void SetProgramIdentity() {
     QCoreApplication::setApplicationName(QStringLiteral("rzt"));
@@ -106,6 +126,7 @@ int DownloadFromCommandLine(int argc, char* argv[], QCommandLineParser& parser, 
 } // namespace
 
 int main(int argc, char* argv[]) {
+    UseUtf8Locale();
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Finds a ZORV RZT timing device on its USB serial port and downloads its "
