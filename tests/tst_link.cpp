@@ -165,19 +165,40 @@ void TstLink::identification_data() {
     QTest::addColumn<int>("chunkSize");
     QTest::addColumn<int>("gapMs");
     QTest::addColumn<QString>("earlierIdentity");
-    QTest::newRow("whole line") << 0 << 0 << QString();
-    QTest::newRow("in chunks of 3") << 3 << 20 << QString();
-    QTest::newRow("CR and LF apart") << 42 << 60 << QString();
-    QTest::newRow("after an earlier search") << 7 << 10 << QStringLiteral("OLD  Version 1.00");
+    // What the device was sending as the port was opened (the rest of a download another run
+    // stopped halfway), and for how long after the opening it keeps coming.
+    QTest::addColumn<QByteArray>("stale");
+    QTest::addColumn<int>("staleForMs");
+    const QByteArray rest("C,17,00:01.250\r\nC,18,00:01.260\r\n");
+    QTest::newRow("whole line") << 0 << 0 << QString() << QByteArray() << 0;
+    QTest::newRow("in chunks of 3") << 3 << 20 << QString() << QByteArray() << 0;
+    QTest::newRow("CR and LF apart") << 42 << 60 << QString() << QByteArray() << 0;
+    QTest::newRow("after an earlier search") << 7 << 10 << QStringLiteral("OLD  Version 1.00")
+                                             << QByteArray() << 0;
+    QTest::newRow("the rest of a download still coming") << 0 << 0 << QString() << rest << 600;
 }
 
 void TstLink::identification() {
     QFETCH(int, chunkSize);
     QFETCH(int, gapMs);
     QFETCH(QString, earlierIdentity);
+    QFETCH(QByteArray, stale);
+    QFETCH(int, staleForMs);
     SimConfig config = sim_->config();
     config.idPacing = {chunkSize, gapMs};
     sim_->setConfig(config);
+    if (staleForMs > 0) {
+        sim_->startStream(stale);
+        // Nobody reads yet: the line's buffer fills and the rest waits at the device.
+        QTRY_VERIFY(sim_->pendingOutput() > 0);
+    }
+    std::chrono::steady_clock::time_point staleEnd{};
+    if (staleForMs > 0) {
+        QTimer::singleShot(staleForMs, sim_.get(), [&] {
+            sim_->stopStream();
+            staleEnd = std::chrono::steady_clock::now();
+        });
+    }
     OpenPort();
     link_->PortSearching = true;
     link_->PortId = earlierIdentity;
@@ -195,6 +216,8 @@ void TstLink::identification() {
     QCOMPARE(windows_->handOvers, 1);
     QVERIFY(sim_->receivedBytes().startsWith('?'));
     QVERIFY(sim_->receivedBytes().count('?') == sim_->receivedBytes().size());
+    // Nothing was asked while the earlier data was still coming.
+    if (staleForMs > 0) QVERIFY(sim_->received().first().at > staleEnd);
 }
 
 void TstLink::identificationAfterSeveralProbes() {

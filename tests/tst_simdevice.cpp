@@ -1,7 +1,7 @@
 // The simulated device, driven from the computer's side of its port with plain POSIX calls
 // and with QSerialPort, the way the program will meet it.
 
-#include "PortHangUp.h"
+#include "PortLine.h"
 #include "SimDevice.h"
 
 #include <QSerialPort>

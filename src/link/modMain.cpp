@@ -1,7 +1,7 @@
 #include "modMain.h"
 
 #include "LinkWindows.h"
-#include "PortHangUp.h"
+#include "PortLine.h"
 #include "TextHelpers.h"
 #include "clsReg.h"
 
@@ -13,6 +13,9 @@
 namespace {
 
 constexpr double PauseAfterCommand = 0.1;
+constexpr int StaleLookMs = 40;
+constexpr int StaleSlot = 9;
+constexpr double StaleQuietSeconds = 0.2; // as long as a download's end
 
 // Milliseconds to block for so that a reading of `elapsed` goes just past `limit`.
 int MsecsPast(double limit, double elapsed) {
@@ -135,11 +138,33 @@ void modMain::OpenFirstPort() {
         if (Comm.open(QIODevice::ReadWrite) && Comm.isOpen()) {
             PortNum = candidate;
             WatchForHangUp();
+            DiscardStaleInput();
             return;
         }
         if (Comm.error() == QSerialPort::PermissionError) portsDenied_.append(candidate);
         Comm.clearError();
     }
+}
+
+void modMain::DiscardStaleInput() {
+    // Input that was there before this connection asked anything answers nothing it will ask:
+    // the rest of a download another run stopped halfway, still coming. Taken in, it would
+    // become the device's identity or the front of the next download. Qt empties the line's
+    // buffers as it opens the port, but what was on its way still arrives: a converter passes
+    // on what it holds within its latency time (16 ms at most by default). So the port is
+    // watched that long, letting nothing else run; only if something came is the line waited
+    // out until it has been quiet for the quiet time.
+    discarding_ = true;
+    if (PortInputWaiting(Comm) || Comm.waitForReadyRead(StaleLookMs)) {
+        while (Comm.isOpen() && !Ending()) {
+            Comm.clear(QSerialPort::Input);
+            Comm.readAll();
+            // The receive handler throws away what comes meanwhile and starts the slot again.
+            Wait(StaleSlot, StaleQuietSeconds);
+            if (!PortInputWaiting(Comm)) break;
+        }
+    }
+    discarding_ = false;
 }
 
 void modMain::timID_Timer() {
@@ -174,6 +199,11 @@ void modMain::timComm_Timer() {
 }
 
 void modMain::OnComm() {
+    if (discarding_) {
+        Comm.readAll();
+        StartTimer(StaleSlot);
+        return;
+    }
     if (PortSearching) {
         PortId += ReadAllWaiting();
         if (PortId.isEmpty() || PortId.back() != QLatin1Char('\n')) return;

@@ -66,6 +66,9 @@ public:
     // Signs off with "X", pauses 0.1 s and closes the port.
     void DisconnectDevice();
     // Opens the first candidate of PortList that opens; PortNum names it, or stays empty.
+    // Input that arrives within 40 ms of the opening is not the device's answer to anything:
+    // it is thrown away, and so is whatever follows until the line has been quiet for the
+    // quiet time (events run meanwhile).
     void OpenFirstPort();
     // Ports of PortList that refused to open with a permission error at the last attempt: the
     // user may lack the rights, or another program holds or has locked the port.
@@ -116,6 +119,7 @@ private:
     void WatchForHangUp();
     void EndHangUpWatch();
     void HandOver();
+    void DiscardStaleInput();
 
     Stopwatch timers_;
     LinkWindows* windows_ = nullptr;
@@ -123,6 +127,7 @@ private:
     bool handingOver_ = false;
     QString identity_; // built from the last complete identification line
     bool closeQueued_ = false;
+    bool discarding_ = false; // input is stale: thrown away until the line is quiet
     int vanishings_ = 0; // times an open port was found gone
     QPointer<QSocketNotifier> hangUpWatch_;
     QStringList portsDenied_;

@@ -1,5 +1,8 @@
-#include "PortHangUp.h"
+#include "PortLine.h"
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <poll.h>
@@ -21,6 +24,21 @@ bool PortHungUp(const QSerialPort& port) {
     return (fd.revents & POLLIN) && ::ioctl(fd.fd, FIONREAD, &queued) == 0 && queued == 0;
 #else
     Q_UNUSED(port);
+    return false;
+#endif
+}
+
+bool PortInputWaiting(const QSerialPort& port) {
+    if (!port.isOpen()) return false;
+    if (port.bytesAvailable() > 0) return true;
+#ifdef Q_OS_UNIX
+    int queued = 0;
+    return ::ioctl(static_cast<int>(port.handle()), FIONREAD, &queued) == 0 && queued > 0;
+#elif defined(Q_OS_WIN)
+    DWORD errors = 0;
+    COMSTAT status{};
+    return ::ClearCommError(port.handle(), &errors, &status) && status.cbInQue > 0;
+#else
     return false;
 #endif
 }
