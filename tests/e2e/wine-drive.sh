@@ -15,11 +15,12 @@ received() { echo log > "$out/sim.in"; sleep 0.25; tail -n 20 "$out/sim.out" | g
 save_dialog() { dialog=$(xdotool search --onlyvisible --name "Save to Text File" 2>/dev/null | head -n 1); [ -n "$dialog" ]; }
 saved() { [ -f "$1" ] && gone "Save to Text File"; }
 # The file name $1 into the save dialog's name field, which has the focus, and Return. Only while
-# the dialog shows, and over whatever an earlier attempt left in the field.
+# the dialog shows, and over whatever an earlier attempt left in the field: End, Shift+Home
+# selects it all (Wine 8.0's edit field takes no Ctrl+A), and typing replaces the selection.
 type_name() {
     shown "Save to Text File" || return 0
     xdotool windowfocus --sync "$dialog" 2>/dev/null
-    xdotool key ctrl+a
+    xdotool key End shift+Home
     xdotool type --delay 20 "$1"
     xdotool key Return
 }
