@@ -21,6 +21,8 @@ shown() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
 # most, while CHECK stays false. At the end a shot (unconfirmed-WHAT) and a message on standard
 # error, and status 1. ACTION must be safe to do again after an attempt that partly took effect
 # (a field cleared before it is typed into, a key only while its window still shows, ...).
+# Test hook: RZT_E2E_DROP=REGEX leaves out the first ACTION of each step whose WHAT matches, as
+# if it had been lost, to show that the step notices and does it again.
 step() {
     local what=$1 tries=$2 seconds=$3 try end check=()
     shift 3
@@ -28,7 +30,11 @@ step() {
     shift
     for try in $(seq "$tries"); do
         [ "$try" = 1 ] || echo "$what: no effect within $seconds s, again (try $try of $tries)" >&2
-        "$@"
+        if [ "$try" = 1 ] && [[ -n "${RZT_E2E_DROP:-}" && "$what" =~ $RZT_E2E_DROP ]]; then
+            echo "$what: left out, as RZT_E2E_DROP asks" >&2
+        else
+            "$@"
+        fi
         end=$(( ${EPOCHREALTIME//[!0-9]/} + seconds * 1000000 ))
         while (( ${EPOCHREALTIME//[!0-9]/} < end )); do
             "${check[@]}" && return 0
