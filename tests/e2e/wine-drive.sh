@@ -7,31 +7,36 @@ shot() { import -window root "$out/$1.png"; }
 dos() { printf 'Z:%s' "$1" | tr / '\\'; }
 . "$(dirname "$0")/x-await.sh"
 activate() { xdotool windowactivate --sync "$main" 2>/dev/null; xdotool windowfocus --sync "$main" 2>/dev/null; }
+# $1 to the retrieval window, while it shows.
+press() { shown "Retrive Data" || return 0; activate; xdotool key --window "$main" "$1"; }
+gone() { ! shown "$1"; }
 # True once the device has received the byte $1 since the last "clear".
 received() { echo log > "$out/sim.in"; sleep 0.25; tail -n 20 "$out/sim.out" | grep -q "^rzt-sim: [0-9.]* \"$1\"$"; }
+save_dialog() { dialog=$(xdotool search --onlyvisible --name "Save to Text File" 2>/dev/null | head -n 1); [ -n "$dialog" ]; }
+saved() { [ -f "$1" ] && gone "Save to Text File"; }
+# The file name $1 into the save dialog's name field, which has the focus, and Return. Only while
+# the dialog shows, and over whatever an earlier attempt left in the field: End, Shift+Home
+# selects it all (Wine 8.0's edit field takes no Ctrl+A), and typing replaces the selection.
+type_name() {
+    shown "Save to Text File" || return 0
+    xdotool windowfocus --sync "$dialog" 2>/dev/null
+    xdotool key End shift+Home
+    xdotool type --delay 20 "$1"
+    xdotool key Return
+}
 # $1: the button's Alt key and the letter the device must receive; $2: its caption; $3: the file.
 download_and_save() {
     local key=$1 caption=$2 name=$3 dialog=
     echo clear > "$out/sim.in"
-    activate
-    xdotool key --window "$main" "alt+${key,,}"
-    for _ in $(seq 40); do received "$key" && break; sleep 0.25; done
-    received "$key" || { shot "no-request-$name"; echo "$caption sent no \"$key\"" >&2; return 1; }
+    # Again only while the device has no letter: from the first press that got through until
+    # the download has ended the buttons are unavailable, so a second one cannot start another.
+    step "$caption: the device receives \"$key\"" 3 10 received "$key" -- press "alt+${key,,}" || return 1
     # The buttons stay unavailable until the download has ended: Save opens its dialog only then.
-    for _ in $(seq 20); do
-        sleep 1
-        activate
-        xdotool key --window "$main" alt+s
-        dialog=$(await "Save to Text File" 2) && break
-    done
-    [ -n "$dialog" ] || { shot "no-save-dialog-$name"; echo "$caption: no save dialog" >&2; return 1; }
+    step "$caption: Save opens its dialog" 20 1 save_dialog -- press alt+s || return 1
     shot "save-dialog-$name"
-    xdotool windowfocus --sync "$dialog" 2>/dev/null
-    xdotool type --delay 20 "$(dos "$out/saved/$name")"
-    xdotool key Return
-    for _ in $(seq 60); do [ -f "$out/saved/$name" ] && break; sleep 0.25; done
+    step "$caption: saved as $name, the dialog closed" 3 10 saved "$out/saved/$name" -- \
+        type_name "$(dos "$out/saved/$name")" || return 1
     sleep 1; shot "saved-$name"
-    [ -f "$out/saved/$name" ] || { echo "$caption: nothing saved" >&2; return 1; }
     echo "$caption downloaded and saved as $name"
 }
 
@@ -60,7 +65,5 @@ if [ "${RZT_E2E_REPLUG:-1}" = 1 ]; then
 fi
 download_and_save C "&Chronograph Only" chrono.csv || exit 1
 download_and_save A "&All Data" all.csv || exit 1
-activate
-xdotool key --window "$main" alt+e
-for _ in $(seq 40); do xdotool search --onlyvisible --name "Retrive Data" >/dev/null 2>&1 || break; sleep 0.25; done
+step "Exit: the retrieval window closes" 3 10 gone "Retrive Data" -- press alt+e || exit 1
 sleep 1

@@ -13,7 +13,8 @@
 # prefix's registry; between the second and third download the device is unplugged (the search
 # window comes back) and plugged in again (found again: Wine's com9 follows the new pty); Exit
 # must send "X". RZT_E2E_REPLUG=0 leaves the unplug out. RZT_E2E_SERIALPORT_DLL runs the program
-# on another Qt6SerialPort.dll.
+# on another Qt6SerialPort.dll. RZT_E2E_DROP (see x-await.sh) leaves out the first keystroke of
+# the steps it names, as if it had been lost.
 # Before that, a small program (wine_two_completions.cpp) has Qt take two completions of the port
 # in one batch and then waits for more, which crashes Qt Serial Port 6.4.2 as released.
 # RZT_E2E_STEPS="batch drive" (the default) chooses the parts to run.

@@ -67,23 +67,37 @@ install() {  # install <setup arguments>
     "$wineserver" -w
     [ "$status" = 0 ] || fail "$(basename "$setup") $* returned $status"
 }
+# The picture of window $1 (or of its part $2, as WIDTHxHEIGHT+X+Y), as a checksum: a page of
+# the setup program that took its key, or a menu that opened, shows another picture.
+looks() { import -window "$1" ${2:+-crop "$2"} rgb:- 2>/dev/null | md5sum; }
+changed() { [ "$(looks "$2" "${3:-}")" != "$1" ]; }
+# Key $2 to window $1, which the virtual display (no window manager) may not have focused.
+key_to() { xdotool key --window "$1" "$2" 2>/dev/null; }
 # The setup program through its pages, as a user clicks through them, with a PNG of each.
 install_by_pages() {
     "$wine" "$setup" &
-    local pid=$! win page
+    local pid=$! win page was
     win=$(await "$app $version Setup" 60) || fail "no setup window"
     for page in welcome licence folder; do
         sleep 2; shot "setup-$page"
+        # Given the focus before the picture to compare with, which the focus may redraw.
         xdotool windowactivate --sync "$win" 2>/dev/null || true
-        xdotool key --window "$win" Return 2>/dev/null
+        sleep 0.5
+        was=$(looks "$win")
+        step "setup: Return on the $page page" 3 5 changed "$was" "$win" -- \
+            key_to "$win" Return || fail "the $page page did not take Return"
     done
     # The finish page follows by itself once the files are in and the entry is written.
     for _ in $(seq 240); do [ -n "$(regval "$key" EstimatedSize)" ] && break; sleep 0.5; done
     sleep 3; shot setup-finish
-    xdotool key --window "$win" Return 2>/dev/null
+    step "setup: Return on the finish page" 3 5 gone "$app $version Setup" -- \
+        finish "$win" || fail "the finish page did not take Return"
     wait "$pid" || fail "the setup program failed"
     "$wineserver" -w
 }
+gone() { ! shown "$1"; }
+# Return to the setup program's window $1, while it shows.
+finish() { gone "$app $version Setup" || key_to "$1" Return; }
 
 rm -rf "$out"
 mkdir -p "$out"
@@ -163,9 +177,18 @@ if [ -n "$shots" ]; then
     "$wine" explorer /desktop=shell,1024x768 control appwiz.cpl >/dev/null 2>&1 &
     await "Add/Remove Programs" 30 >/dev/null || fail "no Add/Remove Programs"
     sleep 3; shot add-remove-programs
-    xdotool mousemove 20 755 click 1; sleep 2
-    xdotool mousemove 50 693; sleep 2
-    shot start-menu
+    # The Start button (bottom left) opens the menu above it; the pointer on its first entry,
+    # "Programs", opens that submenu to the right. A second click would close the menu, so one
+    # comes only while the menu's place shows what it showed before; the pointer moves within
+    # the entry on each try, since staying where it is tells the menu nothing.
+    menu=120x60+0+685 submenu=150x30+116+680
+    was=$(looks root $menu)
+    step "Wine's Start menu opens" 3 5 changed "$was" root $menu -- \
+        xdotool mousemove 20 755 click 1 || fail "the Start menu did not open"
+    was=$(looks root $submenu)
+    step "Wine's Programs submenu opens" 3 5 changed "$was" root $submenu -- \
+        xdotool mousemove 40 690 sleep 0.1 mousemove 50 693 || fail "the Programs submenu did not open"
+    sleep 1; shot start-menu
     "$wineserver" -k
     "$wineserver" -w
 fi
