@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #ifdef Q_OS_UNIX
 #include <langinfo.h>
@@ -67,7 +68,13 @@ std::unique_ptr<SimDevice> StartSimulatedDevice() {
 
 // The options that make a run a download from the command line.
 const QStringList DownloadOptionNames{QStringLiteral("download"), QStringLiteral("output"),
-                                      QStringLiteral("wait")};
+                                      QStringLiteral("wait"), QStringLiteral("max-time")};
+
+// An option's value as given, even empty; nothing when it was not given.
+std::optional<QString> GivenValue(const QCommandLineParser& parser, const QString& name) {
+    if (!parser.isSet(name)) return std::nullopt;
+    return parser.value(name);
+}
 
 bool AsksForDownload(const QStringList& arguments) {
     for (const QString& argument : arguments.mid(1)) {
@@ -94,10 +101,11 @@ int DownloadFromCommandLine(int argc, char* argv[], QCommandLineParser& parser, 
     } else if (!parser.positionalArguments().isEmpty()) {
         error = QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first());
     } else if (!parser.isSet(DownloadOptionNames[0])) {
-        error = QStringLiteral("--output and --wait go with --download");
+        error = QStringLiteral("--output, --wait and --max-time go with --download");
     } else {
         MakeDownloadRequest(parser.value(DownloadOptionNames[0]), parser.value(DownloadOptionNames[1]),
-                            parser.value(DownloadOptionNames[2]), &request, &error);
+                            GivenValue(parser, DownloadOptionNames[2]),
+                            GivenValue(parser, DownloadOptionNames[3]), &request, &error);
     }
     if (!error.isEmpty()) {
         std::fprintf(stderr, "rzt: %s\n\n%s", qPrintable(error), qPrintable(parser.helpText()));
@@ -146,8 +154,8 @@ int main(int argc, char* argv[]) {
         QStringLiteral("Download the device's readings with no window and save them, then end: "
                        "timer, rpm, chronograph or all. Needs --output. Exit status 0 saved, "
                        "1 wrong option, 2 no device found or identified within --wait, 3 the "
-                       "device did not answer, 4 the file could not be written, 5 the port is "
-                       "held by another program, 130 interrupted."),
+                       "device did not answer or --max-time ran out, 4 the file could not be "
+                       "written, 5 the port is held by another program, 130 interrupted."),
         QStringLiteral("kind")));
     parser.addOption(QCommandLineOption(
         DownloadOptionNames[1],
@@ -158,6 +166,13 @@ int main(int argc, char* argv[]) {
         DownloadOptionNames[2],
         QStringLiteral("With --download: how long to wait for the device to be found and to "
                        "answer, in seconds (default 60; 0: for ever)."),
+        QStringLiteral("seconds")));
+    parser.addOption(QCommandLineOption(
+        DownloadOptionNames[3],
+        QStringLiteral("With --download: the longest the whole run may take, search and download, "
+                       "in seconds (default 3600, over five times the longest download at the "
+                       "line rate; 0: no bound). Past it nothing is saved and the exit status "
+                       "is 3."),
         QStringLiteral("seconds")));
 #ifdef RZT_WITH_SIMULATOR
     const QCommandLineOption demoOption(
