@@ -174,6 +174,12 @@ void TstDownloadCli::download_data() {
     QTest::newRow("a download that outlasts --max-time") << "all" << "endless" << 3
                                                          << "did not end within 5 s";
     QTest::newRow("--wait ''") << "timer" << "empty wait" << 1 << "Usage: ";
+    QTest::newRow("--port ''") << "timer" << "empty port" << 1 << "Usage: ";
+    // Judged before any window system is touched: an error, not an abort.
+    QTest::newRow("options with one dash") << "timer" << "one dash" << 1 << "Unknown options: d, o, w";
+    QTest::newRow("an unknown option") << "" << "bogus" << 1 << "Unknown option 'bogus'";
+    QTest::newRow("the window, with no display") << "" << "window" << 1 << "rzt: no display: ";
+    QTest::newRow("the ssh connection drops") << "all" << "hang-up" << 130 << "interrupted: nothing saved";
 }
 
 void TstDownloadCli::download() {
@@ -245,7 +251,8 @@ void TstDownloadCli::download() {
     } else if (situation == QLatin1String("endless")) {
         wait << QStringLiteral("--max-time") << QStringLiteral("5");
     }
-    if (situation == QLatin1String("interrupt") || situation == QLatin1String("endless")) {
+    const bool signalled = situation == QLatin1String("interrupt") || situation == QLatin1String("hang-up");
+    if (signalled || situation == QLatin1String("endless")) {
         SetDevice([](SimConfig& c) {
             c.chronoData = Readings('C', 2000); // about a minute at the line rate
             c.lineRate = true;
@@ -287,18 +294,23 @@ void TstDownloadCli::download() {
     }
     QElapsedTimer clock;
     clock.start();
-    rzt.start(QStringLiteral(RZT_BINARY),
-              QStringList{QStringLiteral("--download"), kind, QStringLiteral("--output"),
+    QStringList arguments{QStringLiteral("--download"), kind, QStringLiteral("--output"),
                           situation == QLatin1String("stdout") || situation == QLatin1String("refused")
                               ? QStringLiteral("-")
                               : path,
-                          QStringLiteral("--port"), sim_->portName()} + wait);
+                          QStringLiteral("--port"), sim_->portName()};
+    arguments += wait;
+    if (situation == QLatin1String("empty port")) arguments[5].clear();
+    if (situation == QLatin1String("one dash")) arguments = {QStringLiteral("-download"), kind, QStringLiteral("-output"), path};
+    if (situation == QLatin1String("bogus")) arguments = {QStringLiteral("--bogus")};
+    if (situation == QLatin1String("window")) arguments.clear();
+    rzt.start(QStringLiteral(RZT_BINARY), arguments);
     QVERIFY(rzt.waitForStarted(10000));
-    if (situation == QLatin1String("interrupt")) {
+    if (signalled) {
         QTRY_VERIFY_WITH_TIMEOUT(sim_->receivedBytes().contains('A'), 20000);
         QTest::qWait(1000);
         QCOMPARE(rzt.state(), QProcess::Running);
-        ::kill(static_cast<pid_t>(rzt.processId()), SIGINT);
+        ::kill(static_cast<pid_t>(rzt.processId()), situation == QLatin1String("hang-up") ? SIGHUP : SIGINT);
     }
     QVERIFY(rzt.waitForFinished(60000));
     const QString errors = QString::fromLocal8Bit(rzt.readAllStandardError());

@@ -535,5 +535,7 @@ void CallOnInterrupt(QObject* context, std::function<void()> interrupt) {
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    // A dropped ssh connection: the device is signed off as on Ctrl+C.
+    ::sigaction(SIGHUP, &action, nullptr);
 }
 #endif

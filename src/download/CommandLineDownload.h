@@ -132,6 +132,6 @@ private:
 // were not handed to it already. Nothing to do elsewhere.
 void UseParentConsole();
 
-// Calls `interrupt` from the event loop on Ctrl+C, SIGINT and SIGTERM (Ctrl+C and Ctrl+Break on
+// Calls `interrupt` from the event loop on Ctrl+C, SIGINT, SIGTERM and SIGHUP (Ctrl+C and Ctrl+Break on
 // Windows). A closed pipe on standard output shows as a failed write, not as a signal.
 void CallOnInterrupt(QObject* context, std::function<void()> interrupt);
