@@ -218,7 +218,9 @@ int main(int argc, char* argv[]) {
     parser.addOption(QCommandLineOption(
         DownloadOptionNames[1],
         QStringLiteral("With --download: the file to save to, replaced whole only once the "
-                       "download is complete; - for standard output."),
+                       "download is complete, keeping its mode; - for standard output. A FIFO or "
+                       "a device is written in place. Its folder is checked before the device is "
+                       "asked; another user's link in a shared folder such as /tmp is refused."),
         QStringLiteral("file")));
     parser.addOption(QCommandLineOption(
         DownloadOptionNames[2],
