@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #ifdef Q_OS_UNIX
 #include <langinfo.h>
@@ -67,7 +68,13 @@ std::unique_ptr<SimDevice> StartSimulatedDevice() {
 
 // The options that make a run a download from the command line.
 const QStringList DownloadOptionNames{QStringLiteral("download"), QStringLiteral("output"),
-                                      QStringLiteral("wait")};
+                                      QStringLiteral("wait"), QStringLiteral("max-time")};
+
+// An option's value as given, even empty; nothing when it was not given.
+std::optional<QString> GivenValue(const QCommandLineParser& parser, const QString& name) {
+    if (!parser.isSet(name)) return std::nullopt;
+    return parser.value(name);
+}
 
 bool AsksForDownload(const QStringList& arguments) {
     for (const QString& argument : arguments.mid(1)) {
@@ -79,9 +86,69 @@ bool AsksForDownload(const QStringList& arguments) {
     return false;
 }
 
+// Qt's own options, which the graphical application takes out of the arguments itself: those
+// that take a value, and those that do not. Either spelled with one dash or two.
+const QStringList QtValueOptions{
+    QStringLiteral("platform"), QStringLiteral("platformpluginpath"), QStringLiteral("platformtheme"),
+    QStringLiteral("plugin"), QStringLiteral("qwindowgeometry"), QStringLiteral("qwindowicon"),
+    QStringLiteral("qwindowtitle"), QStringLiteral("geometry"), QStringLiteral("title"),
+    QStringLiteral("display"), QStringLiteral("name"), QStringLiteral("style"),
+    QStringLiteral("stylesheet"), QStringLiteral("session")};
+const QStringList QtFlagOptions{QStringLiteral("reverse"), QStringLiteral("widgetcount"),
+                                QStringLiteral("nograb"), QStringLiteral("dograb"),
+                                QStringLiteral("sync"), QStringLiteral("testability"),
+                                QStringLiteral("qmljsdebugger")};
+
+// The arguments without Qt's own options, for the program's parser to judge before any window
+// system is touched: an unknown option must be an error, not an abort where there is no display.
+// Also whether a platform was named (-platform).
+QStringList WithoutQtOptions(const QStringList& arguments, bool* platformNamed) {
+    QStringList rest{arguments.value(0)};
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (argument == QStringLiteral("--")) {
+            rest += arguments.mid(i);
+            break;
+        }
+        QString name = argument.startsWith(QStringLiteral("--")) ? argument.mid(2)
+                       : argument.startsWith(QLatin1Char('-')) ? argument.mid(1)
+                                                               : QString();
+        const bool inline_ = name.contains(QLatin1Char('='));
+        name = name.section(QLatin1Char('='), 0, 0);
+        if (QtValueOptions.contains(name)) {
+            if (name == QStringLiteral("platform")) *platformNamed = true;
+            if (!inline_) ++i;
+            continue;
+        }
+        if (!QtFlagOptions.contains(name)) rest.append(argument);
+    }
+    return rest;
+}
+
+// The usage after the reason, as every wrong option gets it. Returns the exit status.
+int WrongOption(int argc, char* argv[], const QCommandLineParser& parser, const QString& error) {
+    UseParentConsole();
+    QCoreApplication app(argc, argv);
+    SetProgramIdentity();
+    std::fprintf(stderr, "rzt: %s\n\n%s", qPrintable(error), qPrintable(parser.helpText()));
+    return DownloadStatus::WrongOption;
+}
+
+// Where no display is set, the graphical application would abort with a core dump. A platform
+// chosen on purpose (offscreen, vnc) needs none.
+bool NoDisplay(bool platformNamed) {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    return !platformNamed && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+           qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+#else
+    Q_UNUSED(platformNamed);
+    return false;
+#endif
+}
+
 // `rzt --download KIND --output FILE`: no display, no window, no single-instance lock (the
 // port's own lock keeps two programs off the device). Returns the exit status.
-int DownloadFromCommandLine(int argc, char* argv[], QCommandLineParser& parser, bool parsed,
+int DownloadFromCommandLine(int argc, char* argv[], QCommandLineParser& parser,
                             const QCommandLineOption& portOption, bool demo) {
     UseParentConsole();
     QCoreApplication app(argc, argv);
@@ -89,15 +156,14 @@ int DownloadFromCommandLine(int argc, char* argv[], QCommandLineParser& parser, 
 
     QString error;
     DownloadRequest request;
-    if (!parsed) {
-        error = parser.errorText();
-    } else if (!parser.positionalArguments().isEmpty()) {
+    if (!parser.positionalArguments().isEmpty()) {
         error = QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first());
     } else if (!parser.isSet(DownloadOptionNames[0])) {
-        error = QStringLiteral("--output and --wait go with --download");
+        error = QStringLiteral("--output, --wait and --max-time go with --download");
     } else {
         MakeDownloadRequest(parser.value(DownloadOptionNames[0]), parser.value(DownloadOptionNames[1]),
-                            parser.value(DownloadOptionNames[2]), &request, &error);
+                            GivenValue(parser, DownloadOptionNames[2]),
+                            GivenValue(parser, DownloadOptionNames[3]), &request, &error);
     }
     if (!error.isEmpty()) {
         std::fprintf(stderr, "rzt: %s\n\n%s", qPrintable(error), qPrintable(parser.helpText()));
@@ -146,18 +212,27 @@ int main(int argc, char* argv[]) {
         QStringLiteral("Download the device's readings with no window and save them, then end: "
                        "timer, rpm, chronograph or all. Needs --output. Exit status 0 saved, "
                        "1 wrong option, 2 no device found or identified within --wait, 3 the "
-                       "device did not answer, 4 the file could not be written, 5 the port is "
-                       "held by another program, 130 interrupted."),
+                       "device did not answer or --max-time ran out, 4 the file could not be "
+                       "written, 5 the port is held by another program, 130 interrupted."),
         QStringLiteral("kind")));
     parser.addOption(QCommandLineOption(
         DownloadOptionNames[1],
         QStringLiteral("With --download: the file to save to, replaced whole only once the "
-                       "download is complete; - for standard output."),
+                       "download is complete, keeping its mode; - for standard output. A FIFO or "
+                       "a device is written in place. Its folder is checked before the device is "
+                       "asked; another user's link in a shared folder such as /tmp is refused."),
         QStringLiteral("file")));
     parser.addOption(QCommandLineOption(
         DownloadOptionNames[2],
         QStringLiteral("With --download: how long to wait for the device to be found and to "
                        "answer, in seconds (default 60; 0: for ever)."),
+        QStringLiteral("seconds")));
+    parser.addOption(QCommandLineOption(
+        DownloadOptionNames[3],
+        QStringLiteral("With --download: the longest the whole run may take, search and download, "
+                       "in seconds (default 3600, over five times the longest download at the "
+                       "line rate; 0: no bound). Past it nothing is saved and the exit status "
+                       "is 3."),
         QStringLiteral("seconds")));
 #ifdef RZT_WITH_SIMULATOR
     const QCommandLineOption demoOption(
@@ -168,12 +243,16 @@ int main(int argc, char* argv[]) {
 
     // --help and --version only print text, so they must work where there is no display (a
     // terminal over ssh, a package check); the graphical application would abort there. Qt's
-    // own options (-platform, -style) are unknown to this first parse, which then leaves
-    // everything to the full parse below.
+    // own options (-platform, -style) are left out of this first parse and left to Qt.
     QStringList arguments;
     for (int i = 0; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
-    const bool parsed = parser.parse(arguments);
-    if (parsed && (parser.isSet(helpOption) || parser.isSet(versionOption))) {
+    bool platformNamed = false;
+    if (!parser.parse(WithoutQtOptions(arguments, &platformNamed)))
+        return WrongOption(argc, argv, parser, parser.errorText());
+    // An empty name is what an unset variable makes; it would search every converter instead.
+    if (parser.isSet(portOption) && parser.value(portOption).isEmpty())
+        return WrongOption(argc, argv, parser, QStringLiteral("--port needs a port's name"));
+    if (parser.isSet(helpOption) || parser.isSet(versionOption)) {
         QCoreApplication textOnly(argc, argv);
         SetProgramIdentity();
         parser.process(textOnly); // prints the text and ends the program
@@ -182,9 +261,14 @@ int main(int argc, char* argv[]) {
     if (AsksForDownload(arguments)) {
         bool demo = false;
 #ifdef RZT_WITH_SIMULATOR
-        demo = parsed && parser.isSet(demoOption);
+        demo = parser.isSet(demoOption);
 #endif
-        return DownloadFromCommandLine(argc, argv, parser, parsed, portOption, demo);
+        return DownloadFromCommandLine(argc, argv, parser, portOption, demo);
+    }
+    if (NoDisplay(platformNamed)) {
+        std::fprintf(stderr, "rzt: no display: neither DISPLAY nor WAYLAND_DISPLAY is set (the "
+                             "window needs one; --download does not)\n");
+        return 1;
     }
 
     QApplication app(argc, argv);

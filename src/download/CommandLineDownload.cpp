@@ -1,6 +1,7 @@
 #include "CommandLineDownload.h"
 
 #include "Download.h"
+#include "OutputTarget.h"
 #include "PortCandidates.h"
 #include "modMain.h"
 #include "retrieve/RetrieveText.h"
@@ -51,16 +52,12 @@ QString OneLine(QString text) {
     return text.replace(QStringLiteral("\r\n"), QStringLiteral(": "));
 }
 
-// The saved file's bytes to standard output, a block at a time.
-SaveOutcome WriteStandardOutput(const QString& text, qint64* written) {
-    std::fflush(stdout);
-#ifdef Q_OS_WIN
-    // Text mode would turn every LF of the saved CR LF into a second CR.
-    _setmode(_fileno(stdout), _O_BINARY);
-#endif
+// The saved file's bytes written in place, a block at a time: to standard output, or to a FIFO or
+// a device `descriptor` is open on.
+SaveOutcome WriteInPlace(int descriptor, const QString& text, qint64* written) {
     QFile out;
     SaveOutcome outcome;
-    if (!out.open(fileno(stdout), QIODevice::WriteOnly | QIODevice::Unbuffered,
+    if (!out.open(descriptor, QIODevice::WriteOnly | QIODevice::Unbuffered,
                   QFileDevice::DontCloseHandle)) {
         outcome.failed = SaveOutcome::Step::Open;
         outcome.number = SystemErrorWriteFault;
@@ -86,10 +83,71 @@ SaveOutcome WriteStandardOutput(const QString& text, qint64* written) {
     return outcome;
 }
 
+SaveOutcome WriteStandardOutput(const QString& text, qint64* written) {
+    std::fflush(stdout);
+#ifdef Q_OS_WIN
+    // Text mode would turn every LF of the saved CR LF into a second CR.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    return WriteInPlace(fileno(stdout), text, written);
+}
+
+// A FIFO or a device is opened as a shell's redirection opens it: never created, never
+// truncated, never replaced.
+SaveOutcome WriteDirect(const QString& path, const QString& text, qint64* written) {
+#ifdef Q_OS_WIN
+    Q_UNUSED(path);
+    Q_UNUSED(text);
+    Q_UNUSED(written);
+    return SaveOutcome();
+#else
+    const int descriptor = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0) {
+        SaveOutcome outcome;
+        outcome.failed = SaveOutcome::Step::Open;
+        outcome.number = errno;
+        outcome.description = SystemErrorText(outcome.number);
+        return outcome;
+    }
+    SaveOutcome outcome = WriteInPlace(descriptor, text, written);
+    if (::close(descriptor) != 0 && outcome.Ok()) {
+        outcome.failed = SaveOutcome::Step::Close;
+        outcome.number = errno;
+        outcome.description = SystemErrorText(outcome.number);
+    }
+    return outcome;
+#endif
+}
+
+// Seconds as --wait and --max-time take them, 0 meaning no bound; not given: the default. Given
+// empty is wrong, not the default: it is what an unset variable in a cron line makes, and the
+// default would hide it.
+bool ParseSeconds(const QString& option, const std::optional<QString>& given, double* seconds,
+                  QString* error) {
+    if (!given) return true;
+    const QString& text = *given;
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    // The timers count milliseconds in an int.
+    if (!ok || !std::isfinite(value) || value < 0 || value > 2e6) {
+        *error = QStringLiteral("%1 takes a number of seconds (0: for ever), not \"%2\"")
+                     .arg(option, text);
+        return false;
+    }
+    *seconds = value;
+    return true;
+}
+
+int Milliseconds(double seconds) {
+    return static_cast<int>(std::min(seconds * 1000.0, 2e9));
+}
+
 } // namespace
 
-bool MakeDownloadRequest(const QString& kind, const QString& output, const QString& waitText,
-                         DownloadRequest* request, QString* error) {
+bool MakeDownloadRequest(const QString& kind, const QString& output,
+                         const std::optional<QString>& waitText,
+                         const std::optional<QString>& limitText, DownloadRequest* request,
+                         QString* error) {
     static const QStringList kinds{QStringLiteral("timer"), QStringLiteral("rpm"),
                                    QStringLiteral("chronograph"), QStringLiteral("all")};
     static const QStringList letters{QStringLiteral("T"), QStringLiteral("R"), QStringLiteral("C"),
@@ -103,19 +161,13 @@ bool MakeDownloadRequest(const QString& kind, const QString& output, const QStri
         *error = QStringLiteral("--download needs --output FILE (- for standard output)");
         return false;
     }
-    double wait = 60;
-    if (!waitText.isEmpty()) {
-        bool ok = false;
-        wait = waitText.toDouble(&ok);
-        if (!ok || !std::isfinite(wait) || wait < 0 || wait > 2e6) {
-            *error = QStringLiteral("--wait takes a number of seconds (0: for ever), not \"%1\"")
-                         .arg(waitText);
-            return false;
-        }
-    }
-    request->letter = letters.at(index);
-    request->output = output;
-    request->waitSeconds = wait;
+    DownloadRequest made;
+    if (!ParseSeconds(QStringLiteral("--wait"), waitText, &made.waitSeconds, error) ||
+        !ParseSeconds(QStringLiteral("--max-time"), limitText, &made.limitSeconds, error))
+        return false;
+    made.letter = letters.at(index);
+    made.output = output;
+    *request = made;
     return true;
 }
 
@@ -185,6 +237,8 @@ CommandLineDownload::CommandLineDownload(modMain& link, DownloadRequest request,
                     .arg(request_.waitSeconds));
         EndSearch(DownloadStatus::NotFound);
     });
+    limit_.setSingleShot(true);
+    connect(&limit_, &QTimer::timeout, this, [this] { Unwind(true); });
     link_.SetWindows(this);
 }
 
@@ -197,7 +251,18 @@ void CommandLineDownload::Say(const QString& line) const {
     std::fflush(stderr);
 }
 
+bool CommandLineDownload::OutputRefused() const {
+    if (request_.output == QStringLiteral("-")) return false;
+    const OutputTarget target = ExamineOutput(request_.output);
+    if (target.refused.Ok()) return false;
+    Say(OneLine(SaveFailureText(target.refused, target.subject)));
+    return true;
+}
+
 int CommandLineDownload::Run() {
+    // Before the device is asked for anything: a download that cannot be saved is not begun.
+    if (OutputRefused()) return DownloadStatus::NotWritten;
+    if (request_.limitSeconds > 0) limit_.start(Milliseconds(request_.limitSeconds));
     if (!ports_) ports_ = PlatformPortSource(link_);
     const int found = Search();
     if (found != DownloadStatus::Saved) return found;
@@ -205,9 +270,27 @@ int CommandLineDownload::Run() {
 }
 
 void CommandLineDownload::Interrupt() {
+    Unwind(false);
+}
+
+// Whatever waits returns, and the run unwinds as it does from Ctrl+C: the device is signed off
+// when it was identified, and nothing is saved. A file being written is finished first.
+void CommandLineDownload::Unwind(bool timedOut) {
     if (saving_ || link_.Ending()) return;
-    link_.EndProgram(DownloadStatus::Interrupted);
-    EndSearch(DownloadStatus::Interrupted);
+    timedOut_ = timedOut;
+    const int status = timedOut ? DownloadStatus::NoReply : DownloadStatus::Interrupted;
+    link_.EndProgram(status);
+    EndSearch(status);
+}
+
+int CommandLineDownload::Unwound() const {
+    if (timedOut_) {
+        Say(QStringLiteral("the run did not end within %1 s (--max-time): nothing saved")
+                .arg(request_.limitSeconds));
+        return DownloadStatus::NoReply;
+    }
+    Say(QStringLiteral("interrupted: nothing saved"));
+    return DownloadStatus::Interrupted;
 }
 
 void CommandLineDownload::EndSearch(int status) {
@@ -221,8 +304,7 @@ void CommandLineDownload::EndSearch(int status) {
 int CommandLineDownload::Search() {
     Say(QStringLiteral("Monitoring USB Ports for RZT Device."));
     BeginSearch();
-    if (request_.waitSeconds > 0)
-        deadline_.start(static_cast<int>(std::min(request_.waitSeconds * 1000.0, 2e9)));
+    if (request_.waitSeconds > 0) deadline_.start(Milliseconds(request_.waitSeconds));
     if (searchStatus_ < 0) searchLoop_.exec();
 
     if (searchStatus_ == DownloadStatus::Saved && !link_.Ending()) {
@@ -232,10 +314,7 @@ int CommandLineDownload::Search() {
     // As Exit does while searching: the probes stop and the port closes, nothing is sent.
     link_.timID.stop();
     if (link_.Comm.isOpen()) link_.Comm.close();
-    if (link_.Ending()) {
-        Say(QStringLiteral("interrupted: nothing saved"));
-        return DownloadStatus::Interrupted;
-    }
+    if (link_.Ending()) return Unwound();
     return searchStatus_;
 }
 
@@ -327,15 +406,11 @@ int CommandLineDownload::Download() {
     link_.DisconnectDevice();
     if (link_.Comm.isOpen()) link_.Comm.close();
 
-    // Ctrl+C during the sign-off too: nothing has been written yet.
-    if (link_.Ending()) {
-        Say(QStringLiteral("interrupted: nothing saved"));
-        return DownloadStatus::Interrupted;
-    }
+    // Ctrl+C or the bound during the sign-off too: nothing has been written yet.
+    if (link_.Ending()) return Unwound();
     switch (end) {
     case DownloadEnd::Ending:
-        Say(QStringLiteral("interrupted: nothing saved"));
-        return DownloadStatus::Interrupted;
+        return Unwound();
     case DownloadEnd::NoReply:
         Say(QStringLiteral("Unable to Receive Data"));
         return DownloadStatus::NoReply;
@@ -356,6 +431,8 @@ int CommandLineDownload::Download() {
 }
 
 int CommandLineDownload::Save(const QString& text) {
+    // Again: the folder or a planted link may have changed during a long download.
+    if (OutputRefused()) return DownloadStatus::NotWritten;
     saving_ = true;
     SaveOutcome outcome;
     qint64 size = 0;
@@ -363,6 +440,9 @@ int CommandLineDownload::Save(const QString& text) {
     if (request_.output == QStringLiteral("-")) {
         shownPath = QStringLiteral("standard output");
         outcome = WriteStandardOutput(text, &size);
+    } else if (ExamineOutput(request_.output).direct) {
+        shownPath = QDir::toNativeSeparators(request_.output);
+        outcome = WriteDirect(shownPath, text, &size);
     } else {
         // As the window saves: the path in the system's own separators.
         shownPath = QDir::toNativeSeparators(request_.output);
@@ -455,5 +535,7 @@ void CallOnInterrupt(QObject* context, std::function<void()> interrupt) {
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    // A dropped ssh connection: the device is signed off as on Ctrl+C.
+    ::sigaction(SIGHUP, &action, nullptr);
 }
 #endif

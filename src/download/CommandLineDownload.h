@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class modMain;
 class PortSource;
@@ -25,7 +26,8 @@ namespace DownloadStatus {
 inline constexpr int Saved = 0;
 inline constexpr int WrongOption = 1;
 inline constexpr int NotFound = 2;    // no device found, or none identified, within the wait
-inline constexpr int NoReply = 3;     // the device did not answer the download
+inline constexpr int NoReply = 3;     // the device did not answer the download, or the run
+                                      // outlasted its bound
 inline constexpr int NotWritten = 4;  // the file could not be written
 inline constexpr int PortBusy = 5;    // another program holds the port
 inline constexpr int Interrupted = 130;
@@ -35,13 +37,20 @@ struct DownloadRequest {
     QString letter;           // "T", "R", "C" or "A"
     QString output;           // a file, or "-" for standard output
     double waitSeconds = 60;  // for the device to be found and to answer; 0: for ever
+    // The whole run, search and download; 0: no bound. A device or a noisy line that never
+    // goes quiet would otherwise keep the run, and its port, for ever. An hour is over five
+    // times the longest download: 9999 readings of each kind (the device numbers them with
+    // four digits) are about 1.23 MB, 11 minutes at 1920 bytes/s.
+    double limitSeconds = 3600;
 };
 
-// The request for KIND ("timer", "rpm", "chronograph", "all"), the output and the wait as given
-// on the command line (`waitText` empty: the default). False with the reason in *error when
-// one of them is not right.
-bool MakeDownloadRequest(const QString& kind, const QString& output, const QString& waitText,
-                         DownloadRequest* request, QString* error);
+// The request for KIND ("timer", "rpm", "chronograph", "all"), the output, the wait and the
+// bound as given on the command line (`waitText`, `limitText` not given: the default). False
+// with the reason in *error when one of them is not right.
+bool MakeDownloadRequest(const QString& kind, const QString& output,
+                         const std::optional<QString>& waitText,
+                         const std::optional<QString>& limitText, DownloadRequest* request,
+                         QString* error);
 
 // Bytes received and the rate, on standard error: one line redrawn in place while data comes
 // when it is a terminal, and a single summary line at the end otherwise.
@@ -92,8 +101,12 @@ private:
     void SearchTick();
     int Download();
     int Save(const QString& text);
+    // Says why --output cannot be saved to, when it cannot.
+    bool OutputRefused() const;
     void Say(const QString& line) const;
     void EndSearch(int status);
+    void Unwind(bool timedOut);
+    int Unwound() const;
 
     modMain& link_;
     DownloadRequest request_;
@@ -101,6 +114,8 @@ private:
     QEventLoop searchLoop_;
     QTimer tick_;     // the search's scan, as the window's
     QTimer deadline_; // --wait
+    QTimer limit_;    // --max-time
+    bool timedOut_ = false;
     int searchStatus_ = -1;
     bool identified_ = false;
     bool saving_ = false;
@@ -117,6 +132,6 @@ private:
 // were not handed to it already. Nothing to do elsewhere.
 void UseParentConsole();
 
-// Calls `interrupt` from the event loop on Ctrl+C, SIGINT and SIGTERM (Ctrl+C and Ctrl+Break on
+// Calls `interrupt` from the event loop on Ctrl+C, SIGINT, SIGTERM and SIGHUP (Ctrl+C and Ctrl+Break on
 // Windows). A closed pipe on standard output shows as a failed write, not as a signal.
 void CallOnInterrupt(QObject* context, std::function<void()> interrupt);

@@ -17,6 +17,7 @@
 #include <windows.h>
 #else
 #include <QSaveFile>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -170,7 +171,13 @@ public:
     // took the block.
     bool Open() {
         ClearSystemError();
-        return file_.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || Fail();
+        if (!file_.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return Fail();
+        // The file that is replaced keeps its mode: the new file would get one of its own, and
+        // root, whom a read-only file does not stop, would turn a 0444 file into a 0644 one.
+        struct stat old {};
+        if (::stat(QFile::encodeName(file_.fileName()).constData(), &old) == 0 && S_ISREG(old.st_mode))
+            ::fchmod(file_.handle(), old.st_mode & 07777);
+        return true;
     }
 
     bool Write(const char* data, qsizetype size) {
