@@ -63,6 +63,21 @@ double CpuSeconds(qint64 pid) {
     return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+// The same to the nanosecond, from the scheduler's account of each thread still running
+// (/proc/<pid>/stat counts in 10 ms steps): for short spans.
+double CpuSecondsFine(qint64 pid) {
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    double total = 0;
+    bool any = false;
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks.filePath(task) + QStringLiteral("/schedstat"));
+        if (!stat.open(QIODevice::ReadOnly)) continue;
+        total += stat.readAll().split(' ').value(0).toDouble() / 1e9;
+        any = true;
+    }
+    return any ? total : CpuSeconds(pid);
+}
+
 QByteArray LoadAverage() {
     QFile f(QStringLiteral("/proc/loadavg"));
     return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray("?");
@@ -286,15 +301,15 @@ private:
                 if (maps.WaitMapped("Retrive Data", 15000) < 0) std::printf("  (not connected again)\n");
                 Wait(1000);
             }
-            const double before = CpuSeconds(program.processId());
+            const double before = CpuSecondsFine(program.processId());
             bed.Unplug(name);
             sim.unplug();
             Wait(3000);
-            const double ms = (CpuSeconds(program.processId()) - before) * 1000.0;
+            const double ms = (CpuSecondsFine(program.processId()) - before) * 1000.0;
             if (qEnvironmentVariableIsSet("RZT_BENCH_VERBOSE")) std::printf("  [pull %d: %.0f ms]\n", pull + 1, ms);
             pullMs = std::max(pullMs, before < 0 ? -1 : ms);
         }
-        std::printf("  %-44s %7.0f ms (worst of 3)\n", "CPU in the 3 s after a pulled cable", pullMs);
+        std::printf("  %-44s %7.1f ms (worst of 3)\n", "CPU in the 3 s after a pulled cable", pullMs);
         if (maps.WaitMapped("Device Search", 15000) < 0) std::printf("  (no search window)\n");
         Measure(QStringLiteral("watching after a lost link"), program);
         std::printf("  (link checks answered while connected: %lld)\n", static_cast<long long>(checks));
@@ -380,14 +395,14 @@ int main(int argc, char* argv[]) {
                 sb < 0 ? "-" : qPrintable(QString::number(sb, 'f', 3)), sa,
                 sb < 0 || sa <= 0 ? "-" : qPrintable(QString::number(sb / sa, 'f', 1)));
     const double pb = old ? old->pullMs : -1;
-    std::printf("| CPU in the 3 s after a pulled cable, ms (worst of 3) | %s | %.0f | %s |\n",
-                pb < 0 ? "-" : qPrintable(QString::number(pb, 'f', 0)), after.pullMs,
+    std::printf("| CPU in the 3 s after a pulled cable, ms (worst of 3) | %s | %.1f | %s |\n",
+                pb < 0 ? "-" : qPrintable(QString::number(pb, 'f', 1)), after.pullMs,
                 pb < 0 || after.pullMs <= 0 ? "-" : qPrintable(QString::number(pb / after.pullMs, 'f', 1)));
     bool everyState = true;
     for (const Row& row : after.rows) everyState = everyState && row.percent >= 0 && row.percent <= 0.5;
     const double manyTtys = after.rows.size() > 2 ? after.rows[2].percent - after.rows[1].percent : 99;
     std::printf("\nTargets (after): every state <= 0.5 %% of one core: %s; 200 ttys %+.3f points "
-                "from none (within 0.1): %s; start-up %.3f s (< 0.3 s): %s; a pulled cable %.0f ms "
+                "from none (within 0.1): %s; start-up %.3f s (< 0.3 s): %s; a pulled cable %.1f ms "
                 "(< 20 ms): %s\n",
                 everyState ? "met" : "NOT MET", manyTtys, std::abs(manyTtys) <= 0.1 ? "met" : "NOT MET",
                 sa, sa >= 0 && sa < 0.3 ? "met" : "NOT MET", after.pullMs,
