@@ -27,6 +27,10 @@ public:
     void Message(QWidget*, const QString& text, Icon) override {
         std::printf("message: %s\n", qPrintable(text));
     }
+    Answer SaveOrDiscard(QWidget*, const QString& text) override {
+        std::printf("question: %s\n", qPrintable(text));
+        return Answer::Discard;
+    }
     QString SaveFileName(QWidget*, const SaveRequest&) override { return {}; }
 };
 
