@@ -55,6 +55,7 @@ public:
     void Message(QWidget*, const QString& text, Icon) override {
         std::printf("  message: %s\n", qPrintable(text));
     }
+    Answer SaveOrDiscard(QWidget*, const QString&) override { return Answer::Discard; }
     QString SaveFileName(QWidget*, const SaveRequest&) override { return answer; }
 };
 

@@ -16,6 +16,12 @@ public:
 
     void Message(QWidget*, const QString& text, Icon icon) override { messages.append({text, icon}); }
 
+    Answer SaveOrDiscard(QWidget*, const QString& text) override {
+        questions.append(text);
+        if (whileQuestionOpen) whileQuestionOpen();
+        return questionAnswers.isEmpty() ? Answer::Discard : questionAnswers.dequeue();
+    }
+
     QString SaveFileName(QWidget*, const SaveRequest& request) override {
         saveRequests.append(request);
         // Runs while the dialog would be open: a real one runs a nested event loop, so timers,
@@ -25,6 +31,9 @@ public:
     }
 
     QList<Shown> messages;
+    QStringList questions;
+    QQueue<Answer> questionAnswers; // none queued: Discard
+    std::function<void()> whileQuestionOpen;
     QList<SaveRequest> saveRequests;
     QQueue<QString> saveAnswers; // empty text: the user cancels
     std::function<void()> whileSaveDialogOpen;

@@ -168,6 +168,8 @@ private slots:
     void leaving();
     void clickDuringALinkCheck_data();
     void clickDuringALinkCheck();
+    void deviceLostWithTheDownload_data();
+    void deviceLostWithTheDownload();
 
 private:
     bool Connect();
@@ -955,6 +957,61 @@ void TstRetrieve::clickDuringALinkCheck() {
     QVERIFY(AllButtons(true));
     QTest::qWait(100);
     QCOMPARE(sim_->receivedBytes(), wire);
+}
+
+void TstRetrieve::deviceLostWithTheDownload_data() {
+    QTest::addColumn<QString>("steps");  // D: a download of timer data, S: a save
+    QTest::addColumn<QString>("answer"); // empty: no question may come
+    QTest::newRow("unsaved download, Save") << "D"
+                                            << "Save";
+    QTest::newRow("unsaved download, Discard") << "D"
+                                               << "Discard";
+    QTest::newRow("saved download") << "DS"
+                                    << "";
+    QTest::newRow("no download") << ""
+                                 << "";
+    QTest::newRow("new download after a save") << "DSD"
+                                               << "Save";
+}
+
+void TstRetrieve::deviceLostWithTheDownload() {
+    QFETCH(QString, steps);
+    QFETCH(QString, answer);
+    // The program's own way: the search window hands over and starts the search again.
+    MakeSearchWindow();
+    QVERIFY(find_->Load(nullptr));
+    QTRY_VERIFY_WITH_TIMEOUT(find_->RetrievalWindow() && find_->RetrievalWindow()->isVisible(),
+                             15000);
+    frmMain* main = find_->RetrievalWindow();
+    for (const QChar step : steps) {
+        dialogs_->saveAnswers.enqueue(dir_->filePath(QStringLiteral("earlier.csv")));
+        main->cmd_Click(step == u'D' ? 0 : 5);
+    }
+    const qsizetype saves = dialogs_->saveRequests.size();
+    const QString kept = dir_->filePath(QStringLiteral("kept.csv"));
+    dialogs_->saveAnswers.clear(); // the downloads took none
+    dialogs_->saveAnswers.enqueue(kept);
+    dialogs_->questionAnswers.enqueue(answer == u"Save" ? Dialogs::Answer::Save
+                                                        : Dialogs::Answer::Discard);
+    bool beforeTheSearch = false;
+    dialogs_->whileQuestionOpen = [&] {
+        beforeTheSearch = main->isVisible() && !find_->isVisible() && !find_->timUSB.isActive();
+    };
+
+    sim_->switchOff();
+    main->timComm.stop(); // the check that gives the device up is run by hand
+    link_->timComm_Timer();
+
+    const QString question =
+        QStringLiteral("The RZT device no longer answers. Save the downloaded data?");
+    QCOMPARE(dialogs_->questions, answer.isEmpty() ? QStringList() : QStringList{question});
+    QCOMPARE(beforeTheSearch, !answer.isEmpty());
+    const bool written = answer == u"Save";
+    QCOMPARE(dialogs_->saveRequests.size(), saves + (written ? 1 : 0));
+    const SimConfig config = sim_->config();
+    QCOMPARE(FileBytes(kept),
+             written ? config.header + config.dataFor('T') : QByteArray("<missing>"));
+    QVERIFY(!main->isVisible() && find_->isVisible() && link_->PortSearching);
 }
 
 QTEST_MAIN(TstRetrieve)

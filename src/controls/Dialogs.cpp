@@ -46,6 +46,15 @@ void QtDialogs::Message(QWidget* parent, const QString& text, Icon icon) {
     box.exec();
 }
 
+Dialogs::Answer QtDialogs::SaveOrDiscard(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::Question, QString::fromLatin1(MessageTitle), text,
+                    QMessageBox::Save | QMessageBox::Discard, parent);
+    box.setDefaultButton(QMessageBox::Save);
+    box.exec();
+    // Closed without a click only when the program is ending (its event loops are left).
+    return box.clickedButton() == box.button(QMessageBox::Save) ? Answer::Save : Answer::Discard;
+}
+
 QString QtDialogs::SaveFileName(QWidget* parent, const SaveRequest& request) {
     QFileDialog dialog(parent, request.title, request.initialFolder);
     dialog.setAcceptMode(QFileDialog::AcceptSave);

@@ -9,6 +9,7 @@ class QWidget;
 class Dialogs {
 public:
     enum class Icon { Information, Critical };
+    enum class Answer { Save, Discard };
 
     struct SaveRequest {
         QString title;
@@ -24,6 +25,10 @@ public:
     // A modal message box titled "ZORV RZT" with a single OK button.
     virtual void Message(QWidget* parent, const QString& text, Icon icon) = 0;
 
+    // A modal question titled "ZORV RZT" with Save (the default) and Discard. Escape and the
+    // close box do not answer it: data is dropped only when the user says so.
+    virtual Answer SaveOrDiscard(QWidget* parent, const QString& text) = 0;
+
     // A modal save dialog; the chosen path, or empty text when the user cancelled.
     virtual QString SaveFileName(QWidget* parent, const SaveRequest& request) = 0;
 };
@@ -32,6 +37,7 @@ public:
 class QtDialogs : public Dialogs {
 public:
     void Message(QWidget* parent, const QString& text, Icon icon) override;
+    Answer SaveOrDiscard(QWidget* parent, const QString& text) override;
     QString SaveFileName(QWidget* parent, const SaveRequest& request) override;
 };
 

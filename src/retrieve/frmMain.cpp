@@ -21,6 +21,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QLabel>
+#include <QScopedValueRollback>
 #include <QShowEvent>
 #include <memory>
 
@@ -148,6 +149,7 @@ void frmMain::FillForm() {
     // A click held back before the link was lost belongs to the old connection.
     heldClick_ = -1;
     lateTextNeedsBreak_ = false;
+    unsaved_ = false;
     lblId->setText(link_.PortId);
     lblStatus->setText(StatusReady);
     txt->Clear();
@@ -200,7 +202,9 @@ void frmMain::EnableButtons(bool on) {
 }
 
 void frmMain::cmd_Click(int index) {
-    if (!cmd(index) || link_.Ending() || leaving_) return;
+    // While the device-lost question is open the window is on its way out: its save runs only
+    // as the answer to it.
+    if (!cmd(index) || link_.Ending() || leaving_ || asking_) return;
     // A link check's exchange is under way and its pause let this click in. Starting a
     // download or the sign-off now would put a second exchange on the link; wait for its end.
     // Saving does not talk to the device, and holding it could lose the download with the
@@ -264,6 +268,7 @@ void frmMain::RetrieveData(const QString& letter) {
     timComm.stop();
     txt->Clear();
     lateTextNeedsBreak_ = false;
+    unsaved_ = false;
 
     const DownloadEnd end =
         DownloadData(link_, letter, [this](const QString& reply) { txt->SetSelText(reply); });
@@ -272,6 +277,7 @@ void frmMain::RetrieveData(const QString& letter) {
     } else if (end == DownloadEnd::Received) {
         ConvertLineEnds();
         lateTextNeedsBreak_ = true;
+        unsaved_ = true;
         lblStatus->setText(StatusReceived);
     }
 
@@ -305,7 +311,11 @@ void frmMain::SaveCommand() {
     request.filterIndex = 1;
     request.defaultSuffix = QStringLiteral("csv");
     request.confirmOverwrite = true;
-    const QString path = dialogs_.SaveFileName(this, request);
+    QString path;
+    {
+        const QScopedValueRollback choosing(choosingFile_, true);
+        path = dialogs_.SaveFileName(this, request);
+    }
     if (link_.Ending() || path.isEmpty()) return;
 
     // The dialog answers with "/" on every platform; the user reads the path, in the messages
@@ -322,6 +332,9 @@ void frmMain::SaveData(const QString& path) {
     const bool checking = timComm.isActive();
     timComm.stop();
     const SaveOutcome outcome = WriteSaveFile(path, txt->Text());
+    // Text that streams in after the download does not make it unsaved again: the download
+    // is what the user saved.
+    if (outcome.Ok()) unsaved_ = false;
     if (!link_.Ending()) {
         if (checking) timComm.start();
         EnableButtons(true);
@@ -330,6 +343,21 @@ void frmMain::SaveData(const QString& path) {
         dialogs_.Message(this, SaveFailureText(outcome, path), Dialogs::Icon::Critical);
     if (link_.Ending()) return;
     lblStatus->setText(outcome.Ok() ? StatusSaved : StatusSaveFailed);
+}
+
+bool frmMain::KeepDownloadBeforeSearch() {
+    if (asking_ || link_.Ending()) return false;
+    // With the save dialog already open the user is saving: that save goes on as it would.
+    if (!unsaved_ || leaving_ || choosingFile_ || !isVisible() || txt->Text().isEmpty())
+        return true;
+    // The link check has stopped and the port is closed: nothing runs on the link while the
+    // question is open, and the search, which could find the device again and empty the text
+    // box, starts only after it.
+    const QScopedValueRollback asking(asking_, true);
+    const Dialogs::Answer answer = dialogs_.SaveOrDiscard(
+        this, QStringLiteral("The RZT device no longer answers. Save the downloaded data?"));
+    if (answer == Dialogs::Answer::Save && !link_.Ending() && !leaving_) SaveCommand();
+    return !link_.Ending() && !leaving_;
 }
 
 // What Exit and the close box share: "X" to the device and the port closed. The sign-off's

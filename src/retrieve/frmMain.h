@@ -48,6 +48,12 @@ public:
     static const QString StatusSaved;
     static const QString StatusSaveFailed;
 
+    // The link check gave the device up. A download not yet saved is offered to the user
+    // first, through the window's own save, before the window goes. False when no search may
+    // start now: the program ended meanwhile, or the question is already open (the call that
+    // opened it goes on to the search).
+    bool KeepDownloadBeforeSearch();
+
     // The index of a click that waits for the link to finish an exchange; -1: none.
     int HeldClick() const { return heldClick_; }
 
@@ -75,6 +81,9 @@ private:
     bool lateTextNeedsBreak_ = false; // a download has just been rewritten
     bool placed_ = false;
     bool leaving_ = false; // the exit or close sequence has begun
+    bool unsaved_ = false; // the text box holds a download no save has written yet
+    bool asking_ = false;  // the question before the window goes is open
+    bool choosingFile_ = false; // the save dialog is open
     // Where switching the buttons off took the focus from, and where it went.
     QPointer<QWidget> focusGivenBack_;
     QPointer<QWidget> focusMovedTo_;

@@ -283,6 +283,8 @@ void frmFind::AppendReceived(const QString& text) {
 }
 
 void frmFind::LinkLost() {
+    // Before the window goes: a download the user has not saved is not lost with the device.
+    if (main_ && !main_->KeepDownloadBeforeSearch()) return;
     if (main_) main_->hide();
     BeginSearch();
     show();

@@ -16,16 +16,33 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 #include <cstdio>
 
 namespace {
 
+bool Save(QWidget* window, const QDir& folder, const char* name);
+
 class NoDialogs : public Dialogs {
 public:
+    QDir folder;
+    bool questionShown = false;
+
     void Message(QWidget*, const QString& text, Icon) override {
         std::printf("message: %s\n", qPrintable(text));
+    }
+    // The real box, pictured once it is up and then answered Discard.
+    Answer SaveOrDiscard(QWidget* parent, const QString& text) override {
+        std::printf("question: %s\n", qPrintable(text));
+        QTimer::singleShot(500, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            questionShown = Save(box, folder, "retrieve-device-lost.png");
+            box->button(QMessageBox::Discard)->click();
+        });
+        return QtDialogs().SaveOrDiscard(parent, text);
     }
     QString SaveFileName(QWidget*, const SaveRequest&) override { return {}; }
 };
@@ -81,6 +98,7 @@ int main(int argc, char* argv[]) {
 
     modMain link;
     NoDialogs dialogs;
+    dialogs.folder = folder;
     frmFind find(link, dialogs);
     find.SetPortSource(std::make_unique<SimPorts>(sim));
     if (!find.Load(nullptr)) return 1;
@@ -127,6 +145,10 @@ int main(int argc, char* argv[]) {
         main->cmd_Click(3);
         ok &= WaitFor([&] { return main->lblStatus->text() == QStringLiteral("Data Received"); }, 10000);
         ok &= Save(main, folder, "retrieve-data.png");
+        // Unplugged before Save: the link check gives the device up and asks about the data.
+        sim.unplug();
+        ok &= WaitFor([&] { return find.isVisible(); }, 8000);
+        ok &= dialogs.questionShown;
     }
     link.EndProgram();
     return ok ? 0 : 1;
