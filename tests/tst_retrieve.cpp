@@ -170,6 +170,7 @@ private slots:
     void clickDuringALinkCheck();
     void deviceLostWithTheDownload_data();
     void deviceLostWithTheDownload();
+    void deviceGoneAndBackWhileChoosingTheFile();
 
 private:
     bool Connect();
@@ -1012,6 +1013,29 @@ void TstRetrieve::deviceLostWithTheDownload() {
     QCOMPARE(FileBytes(kept),
              written ? config.header + config.dataFor('T') : QByteArray("<missing>"));
     QVERIFY(!main->isVisible() && find_->isVisible() && link_->PortSearching);
+}
+
+// The user takes a while over the file's name; meanwhile the device is switched off and on.
+// What is saved is the download the user asked to save.
+void TstRetrieve::deviceGoneAndBackWhileChoosingTheFile() {
+    MakeSearchWindow();
+    QVERIFY(find_->Load(nullptr));
+    QTRY_VERIFY_WITH_TIMEOUT(find_->RetrievalWindow() && find_->RetrievalWindow()->isVisible(),
+                             15000);
+    frmMain* main = find_->RetrievalWindow();
+    main->cmd_Click(0);
+    QCOMPARE(main->lblStatus->text(), QStringLiteral("Data Received"));
+    const QString path = dir_->filePath(QStringLiteral("timer.csv"));
+    dialogs_->saveAnswers.enqueue(path);
+    dialogs_->whileSaveDialogOpen = [&] {
+        sim_->switchOff();
+        QTest::qWait(3000); // past a link check and both its probes
+        sim_->switchOn();
+        QTest::qWait(2500); // long enough to be found and identified again
+    };
+    main->cmd_Click(5);
+    const SimConfig config = sim_->config();
+    QCOMPARE(FileBytes(path), config.header + config.dataFor('T'));
 }
 
 QTEST_MAIN(TstRetrieve)

@@ -311,11 +311,17 @@ void frmMain::SaveCommand() {
     request.filterIndex = 1;
     request.defaultSuffix = QStringLiteral("csv");
     request.confirmOverwrite = true;
+    // No link check while the user chooses a file: a device given up meanwhile would take the
+    // window away, and one found again would empty the text this save is for, which would then
+    // be saved as an empty file. A device gone meanwhile is found gone at the next check.
+    const bool checking = timComm.isActive();
+    timComm.stop();
     QString path;
     {
         const QScopedValueRollback choosing(choosingFile_, true);
         path = dialogs_.SaveFileName(this, request);
     }
+    if (checking && !link_.Ending()) timComm.start();
     if (link_.Ending() || path.isEmpty()) return;
 
     // The dialog answers with "/" on every platform; the user reads the path, in the messages
