@@ -241,6 +241,7 @@ int main(int argc, char* argv[]) {
     parser.addOption(demoOption);
 #endif
 
+    MarkProgramRunning();
     // --help and --version only print text, so they must work where there is no display (a
     // terminal over ssh, a package check); the graphical application would abort there. Qt's
     // own options (-platform, -style) are left out of this first parse and left to Qt.
