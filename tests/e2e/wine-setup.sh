@@ -255,9 +255,22 @@ done
 ls -d "$c"/users/*/Temp/~nsu*.tmp >/dev/null 2>&1 || fail "uninstall.exe /S made no copy of itself"
 for _ in $(seq 120); do pgrep -f '~nsu[^ ]*[.]tmp' >/dev/null || break; sleep 0.5; done
 intact "uninstall.exe /S"
+# Started by hand, the setup program says so before anything else; Cancel ends it with 32 too.
+"$wine" "$setup" &
+asked=$!
+win=$(await "$app $version Setup" 60) || fail "the setup program showed no message"
+sleep 1; shot setup-running
+cancel() { gone "$app $version Setup" || key_to "$1" Escape; }
+step "setup: Escape on the message" 3 5 gone "$app $version Setup" -- cancel "$win" ||
+    fail "the message did not take Escape"
+status=0
+wait "$asked" || status=$?
+[ "$status" = 32 ] || fail "the setup program, cancelled at its message, returned $status, not 32"
+intact "the setup program, cancelled at its message"
 kill -0 "$rzt" 2>/dev/null || fail "the program ended during the attempts"
 echo "beside the running program: the setup program and uninstall.exe /S (in place) returned 32;" \
-    "uninstall.exe /S from its copy removed nothing either"
+    "uninstall.exe /S from its copy removed nothing either; by hand, the setup program asked and," \
+    "cancelled, returned 32"
 # Closed as Windows closes a program (WM_CLOSE), so it takes its instance lock away itself.
 "$wine" taskkill /im rzt.exe >/dev/null 2>&1 || true
 for _ in $(seq 80); do kill -0 "$rzt" 2>/dev/null || break; sleep 0.25; done
