@@ -130,7 +130,7 @@ int WrongOption(int argc, char* argv[], const QCommandLineParser& parser, const 
     UseParentConsole();
     QCoreApplication app(argc, argv);
     SetProgramIdentity();
-    std::fprintf(stderr, "rzt: %s\n\n%s", qPrintable(error), qPrintable(parser.helpText()));
+    WriteText(stderr, QStringLiteral("rzt: %1\n\n%2").arg(error, parser.helpText()));
     return DownloadStatus::WrongOption;
 }
 
@@ -166,7 +166,7 @@ int DownloadFromCommandLine(int argc, char* argv[], QCommandLineParser& parser,
                             GivenValue(parser, DownloadOptionNames[3]), &request, &error);
     }
     if (!error.isEmpty()) {
-        std::fprintf(stderr, "rzt: %s\n\n%s", qPrintable(error), qPrintable(parser.helpText()));
+        WriteText(stderr, QStringLiteral("rzt: %1\n\n%2").arg(error, parser.helpText()));
         return DownloadStatus::WrongOption;
     }
 
@@ -241,11 +241,11 @@ int main(int argc, char* argv[]) {
     parser.addOption(demoOption);
 #endif
 
+    MarkProgramRunning();
     // --help and --version only print text, so they must work where there is no display (a
     // terminal over ssh, a package check); the graphical application would abort there. Qt's
     // own options (-platform, -style) are left out of this first parse and left to Qt.
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
+    const QStringList arguments = CommandLineArguments(argc, argv);
     bool platformNamed = false;
     if (!parser.parse(WithoutQtOptions(arguments, &platformNamed)))
         return WrongOption(argc, argv, parser, parser.errorText());

@@ -24,6 +24,8 @@ private slots:
     void cleanup();
     void aKilledRunLeavesNoLockBehind();
     void aRunningInstanceKeepsItsLock();
+    void namesReachTheProgramWhole_data();
+    void namesReachTheProgramWhole();
 #ifndef Q_OS_WIN
     void nothingElseStopsTheStart_data();
     void nothingElseStopsTheStart();
@@ -131,6 +133,27 @@ void TstStartup::aRunningInstanceKeepsItsLock() {
     QTest::qWait(1500);
     QCOMPARE(LockOwner(), first->processId());
     QCOMPARE(first->state(), QProcess::Running);
+}
+
+// A name outside the Windows ANSI code page must reach the program and come back in its message
+// as typed, not as question marks. The folder is missing, so the run ends before any device is
+// looked for.
+void TstStartup::namesReachTheProgramWhole_data() {
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("Polish, outside Western European") << QStringLiteral("\u0141ukasz");
+    QTest::newRow("Chinese") << QStringLiteral("\u6570\u636e \u6587\u4ef6");
+}
+
+void TstStartup::namesReachTheProgramWhole() {
+    QFETCH(QString, folder);
+    const QString target = QDir::toNativeSeparators(dir_->filePath(folder + QStringLiteral("/x.csv")));
+    QProcess* run = Start({QStringLiteral("--download"), QStringLiteral("timer"),
+                           QStringLiteral("--output"), target, QStringLiteral("--wait"),
+                           QStringLiteral("1")});
+    QVERIFY(run->waitForFinished(30000));
+    const QString errors = QString::fromUtf8(run->readAllStandardError());
+    QVERIFY2(errors.contains(target), qPrintable(errors));
+    QCOMPARE(run->exitCode(), 4); // the file could not be written
 }
 
 #ifndef Q_OS_WIN

@@ -22,6 +22,8 @@ RequestExecutionLevel admin
 !define EXE "rzt.exe"
 !define UNINSTALLER "uninstall.exe"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${APP}"
+; Every running rzt.exe holds this mutex, in any user's session; see MarkProgramRunning.
+!define RUNNING_MARK "Global\ZORV-RZT-running"
 
 Name "${APP} ${VERSION_TEXT}"
 OutFile "${OUTFILE}"
@@ -66,6 +68,27 @@ VIAddVersionKey /LANG=0 LegalCopyright "Copyright (c) 2026 ZORV RZT developers"
 
 !insertmacro MUI_LANGUAGE English
 
+; A running program's files cannot be replaced or removed, and whatever went before them would be
+; gone already (the entry, the shortcuts, the files not in use): look before anything is touched.
+; Asks to close it and try again; silent (/S), or given up, ends with ERROR_SHARING_VIOLATION.
+; A mutex the running user made may refuse another user's access: that it exists is enough.
+!macro StopWhileRunning WHAT
+    ${Do}
+        System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "${RUNNING_MARK}") p .r0 ?e'
+        Pop $1
+        ${If} $0 P= 0
+        ${AndIf} $1 <> 5 ; ERROR_ACCESS_DENIED
+            ${Break}
+        ${EndIf}
+        ${If} $0 P<> 0
+            System::Call 'kernel32::CloseHandle(p r0)'
+        ${EndIf}
+        MessageBox MB_ICONEXCLAMATION|MB_RETRYCANCEL "${APP} is running. Close it, then click Retry to ${WHAT}." /SD IDCANCEL IDRETRY +3
+        SetErrorLevel 32
+        Quit
+    ${Loop}
+!macroend
+
 Function .onInit
     ; Without UAC (switched off, or an older policy) RequestExecutionLevel asks nothing: a standard
     ; user would get half an install.
@@ -76,6 +99,7 @@ Function .onInit
         SetErrorLevel 740 ; ERROR_ELEVATION_REQUIRED
         Quit
     ${EndIf}
+    !insertmacro StopWhileRunning "go on with the setup"
     ; Over an earlier install the folder stays where it was, unless /D= names another.
     ReadRegStr $0 HKLM "${UNINSTALL_KEY}" InstallLocation
     ${If} $0 != ""
@@ -149,6 +173,7 @@ Function un.onInit
         SetErrorLevel 740
         Quit
     ${EndIf}
+    !insertmacro StopWhileRunning "remove it"
 FunctionEnd
 
 ; Takes away what the setup program made, and nothing else: files the user put in the folder

@@ -23,6 +23,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+#include <shellapi.h>
 #else
 #include <csignal>
 #include <fcntl.h>
@@ -201,11 +202,10 @@ QString DownloadProgress::Line(bool done) const {
 }
 
 void DownloadProgress::Draw(bool done) {
-    const QByteArray line = Line(done).toLocal8Bit();
+    const QString line = Line(done);
     // Spaces over what is left of a longer line before: not every console knows "erase line".
     const int pad = std::max(0, drawnWidth_ - static_cast<int>(line.size()));
-    std::fprintf(out_, "\r%s%*s", line.constData(), pad, "");
-    std::fflush(out_);
+    WriteText(out_, QLatin1Char('\r') + line + QString(pad, QLatin1Char(' ')));
     drawnWidth_ = static_cast<int>(line.size());
 }
 
@@ -214,7 +214,7 @@ void DownloadProgress::Finish(bool complete) {
         Draw(complete);
         std::fputc('\n', out_);
     } else {
-        std::fprintf(out_, "%s\n", Line(complete).toLocal8Bit().constData());
+        WriteText(out_, Line(complete) + QLatin1Char('\n'));
     }
     std::fflush(out_);
 }
@@ -247,8 +247,7 @@ CommandLineDownload::~CommandLineDownload() {
 }
 
 void CommandLineDownload::Say(const QString& line) const {
-    std::fprintf(stderr, "rzt: %s\n", line.toLocal8Bit().constData());
-    std::fflush(stderr);
+    WriteText(stderr, QStringLiteral("rzt: ") + line + QLatin1Char('\n'));
 }
 
 bool CommandLineDownload::OutputRefused() const {
@@ -492,6 +491,34 @@ void UseParentConsole() {
     if (!errGiven && std::freopen("CONOUT$", "w", stderr)) std::setvbuf(stderr, nullptr, _IONBF, 0);
 }
 
+QStringList CommandLineArguments(int argc, char* argv[]) {
+    QStringList arguments;
+    int count = 0;
+    if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        for (int i = 0; i < count; ++i) arguments.append(QString::fromWCharArray(wide[i]));
+        LocalFree(wide);
+        return arguments;
+    }
+    for (int i = 0; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
+}
+
+void WriteText(std::FILE* stream, const QString& text) {
+    std::fflush(stream);
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
+        DWORD written = 0;
+        WriteConsoleW(handle, reinterpret_cast<const wchar_t*>(text.utf16()),
+                      static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
+    }
+    // A file or a pipe: no code page of the console's applies, and UTF-8 loses no name.
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+    std::fflush(stream);
+}
+
 void CallOnInterrupt(QObject* context, std::function<void()> interrupt) {
     interruptContext = context;
     interruptCall = std::move(interrupt);
@@ -513,6 +540,18 @@ void OnSignal(int) {
 } // namespace
 
 void UseParentConsole() {}
+
+QStringList CommandLineArguments(int argc, char* argv[]) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
+}
+
+void WriteText(std::FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+    std::fflush(stream);
+}
 
 void CallOnInterrupt(QObject* context, std::function<void()> interrupt) {
     std::signal(SIGPIPE, SIG_IGN);

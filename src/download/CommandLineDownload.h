@@ -127,6 +127,16 @@ private:
     std::unique_ptr<DownloadProgress> progress_;
 };
 
+// The program's arguments as typed. On Windows `argv` holds them in the ANSI code page, which
+// turns a name outside it (C:\Users\Łukasz, a Chinese folder) into question marks; the
+// command line itself is Unicode.
+QStringList CommandLineArguments(int argc, char* argv[]);
+
+// Writes a message to standard error or output so that it reads right where it lands: on a
+// Windows console as Unicode (the console shows the OEM code page, not the ANSI one), redirected
+// on Windows as UTF-8, elsewhere in the locale's encoding.
+void WriteText(std::FILE* stream, const QString& text);
+
 // Windows: a program built for the desktop has no console of its own; it attaches to the console
 // of the program that started it (cmd, PowerShell), for Ctrl+C and for whichever standard streams
 // were not handed to it already. Nothing to do elsewhere.

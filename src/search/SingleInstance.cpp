@@ -3,6 +3,18 @@
 #include <QDir>
 #include <QStandardPaths>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+void MarkProgramRunning() {
+#ifdef Q_OS_WIN
+    // Never closed: Windows lets go of it as the process ends, however it ends.
+    static const HANDLE mark = CreateMutexW(nullptr, FALSE, RunningMarkName);
+    Q_UNUSED(mark);
+#endif
+}
+
 SingleInstance::SingleInstance(QString lockPath) : lockPath_(std::move(lockPath)) {}
 
 SingleInstance::~SingleInstance() = default;

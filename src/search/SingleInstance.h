@@ -7,6 +7,12 @@
 #include <QString>
 #include <memory>
 
+// Windows: a mark every run holds until it ends, the windowless download too, in every user's
+// session alike. The setup program and the uninstaller look for it and stop before they remove
+// anything, since a running program's files cannot be replaced. Nothing elsewhere.
+inline constexpr const wchar_t* RunningMarkName = L"Global\\ZORV-RZT-running";
+void MarkProgramRunning();
+
 class SingleInstance {
 public:
     explicit SingleInstance(QString lockPath = DefaultLockPath());

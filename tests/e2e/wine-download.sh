@@ -44,6 +44,21 @@ grep -q "Save Data Complete" "$out/all.txt" || fail "no messages in cmd's consol
 cmp "$out/all.csv" "$out/device/all.expected" || fail "the saved file differs from what \"&Save\" writes"
 echo "  saved: $(stat -c %s "$out/all.csv") bytes, equal to what \"&Save\" writes"
 
+# A folder named outside the ANSI code page (as C:\Users\Łukasz is on a Western European
+# Windows). cmd reads batch files in the OEM code page, so the name comes in through the
+# environment, as %USERPROFILE% brings it on Windows.
+echo "== all to a folder named outside the code page"
+export RZT_E2E_FOLDER="Łukasz 数据"
+mkdir "$out/$RZT_E2E_FOLDER"
+bat unicode "\"$exe_dos\" --download all --output \"$(dos "$out")\\%RZT_E2E_FOLDER%\\all.csv\" --wait 30" "echo exit status %ERRORLEVEL%"
+run unicode
+grep -q "exit status 0" "$out/unicode.txt" || fail "cmd did not see exit status 0"
+cmp "$out/$RZT_E2E_FOLDER/all.csv" "$out/device/all.expected" || fail "not saved under the name given"
+[ "$(ls "$out/$RZT_E2E_FOLDER")" = all.csv ] || fail "other files in the folder: $(ls "$out/$RZT_E2E_FOLDER")"
+# Redirected by cmd to a file: the message is UTF-8 and names the folder as given.
+grep -qF "$(dos "$out")\\$RZT_E2E_FOLDER\\all.csv" "$out/unicode.txt" || fail "the message does not name the folder as given"
+echo "  saved under $RZT_E2E_FOLDER, equal to what \"&Save\" writes; the message names it"
+
 echo "== all to standard output, redirected by cmd"
 bat stdout "\"$exe_dos\" --download all --output - --wait 30 > \"$(dos "$out/stdout.csv")\"" "echo exit status %ERRORLEVEL%"
 run stdout
@@ -79,8 +94,9 @@ echo on > "$out/sim.in"
 echo "== cmd on a terminal, no redirection, Ctrl+C during the download"
 bat console "\"$exe_dos\" --download all --output \"$(dos "$out/console.csv")\" --wait 30" "echo exit status %ERRORLEVEL%"
 python3 - "$out" "$wine" "$exe_dos" "$(dos "$out/console.csv")" "$(dos "$out")" <<'PY' || true
-import os, pty, re, select, subprocess, sys, time
+import codecs, os, pty, re, select, subprocess, sys, time
 out, wine, exe, target, out_dos = sys.argv[1:]
+decoder = codecs.getincrementaldecoder("utf-8")(errors="replace")  # Wine's console writes UTF-8
 open(out + "/console.csv", "wb").write(b"OLD,1\r\n")
 pid, fd = pty.fork()
 if pid == 0:
@@ -97,7 +113,7 @@ def until(pattern, seconds):
         r, _, _ = select.select([fd], [], [], 0.1)
         if r:
             try:
-                seen += os.read(fd, 4096).decode("latin-1")
+                seen += decoder.decode(os.read(fd, 4096))
             except OSError:
                 return False
     return bool(re.search(pattern, plain()[mark:]))
@@ -115,6 +131,9 @@ until(r">", 20)
 time.sleep(3)  # Wine's console takes the terminal raw only a moment after the first prompt
 step("typed at the prompt (cmd does not wait for a windowed program)",
      f'"{exe}" --download timer --output "{target}" --wait 30\r', r"Save Data Complete.*bytes", 30)
+step("a folder named outside the code page, its name on the console",
+     f'"{exe}" --download timer --output "{out_dos}\\%RZT_E2E_FOLDER%\\timer.csv" --wait 30\r',
+     re.escape(os.environ["RZT_E2E_FOLDER"]), 30)
 step("start /wait (Wine 8.0's start came back at once, the messages unseen)",
      f'start /wait "" "{exe}" --download all --output "{target}" --wait 30\r', r"Save Data Complete", 20)
 step("a batch file: cmd waits", f'"{out_dos}\\console.bat"\r', r"exit status \d+", 40)

@@ -226,6 +226,51 @@ rzt=$!
 await "Device Search" 60 >/dev/null || { shot no-search-window; fail "no search window: $(cat "$out/rzt.log")"; }
 echo "started: the installed rzt.exe shows its Device Search window"
 sleep 2; shot installed-search
+
+# While it runs, neither the uninstaller nor the setup program may take anything away; silent,
+# they end with ERROR_SHARING_VIOLATION (32). The uninstaller as the setup program runs an
+# earlier version's (in place), then as the entry's QuietUninstallString (it hands over to a
+# copy of itself in the temporary folder and ends at once, so only what it left can be seen).
+installed=$(cd "$folder" && find . -type f | LC_ALL=C sort)
+intact() { # what was done
+    [ "$(cd "$folder" && find . -type f | LC_ALL=C sort)" = "$installed" ] || fail "$1 removed files"
+    [ "$(regval "$key" DisplayName)" = "$app" ] || fail "$1 removed the uninstall entry"
+    [ -f "$lnk" ] || fail "$1 removed the Start menu shortcut"
+}
+# `_?=` counts only unquoted, as the last option, which wine would quote for the space in it:
+# cmd runs that line as written.
+printf '%s\r\n' "@\"C:\\Program Files\\$app\\uninstall.exe\" /S _?=C:\\Program Files\\$app" \
+    '@exit %ERRORLEVEL%' > "$out/uninstall-in-place.bat"
+for run in "uninstall.exe /S _?=" "$(basename "$setup") /S"; do
+    status=0
+    case $run in
+        uninstall*) "$wine" cmd /c "$(printf 'Z:%s' "$out/uninstall-in-place.bat" | tr / '\\')" || status=$? ;;
+        *) "$wine" "$setup" /S || status=$? ;;
+    esac
+    [ "$status" = 32 ] || fail "$run beside the running program returned $status, not 32"
+    intact "$run"
+done
+"$wine" "$folder/uninstall.exe" /S
+# The copy (Temp\~nsuN.tmp\Un.exe) is started before the first one ends.
+ls -d "$c"/users/*/Temp/~nsu*.tmp >/dev/null 2>&1 || fail "uninstall.exe /S made no copy of itself"
+for _ in $(seq 120); do pgrep -f '~nsu[^ ]*[.]tmp' >/dev/null || break; sleep 0.5; done
+intact "uninstall.exe /S"
+# Started by hand, the setup program says so before anything else; Cancel ends it with 32 too.
+"$wine" "$setup" &
+asked=$!
+win=$(await "$app $version Setup" 60) || fail "the setup program showed no message"
+sleep 1; shot setup-running
+cancel() { gone "$app $version Setup" || key_to "$1" Escape; }
+step "setup: Escape on the message" 3 5 gone "$app $version Setup" -- cancel "$win" ||
+    fail "the message did not take Escape"
+status=0
+wait "$asked" || status=$?
+[ "$status" = 32 ] || fail "the setup program, cancelled at its message, returned $status, not 32"
+intact "the setup program, cancelled at its message"
+kill -0 "$rzt" 2>/dev/null || fail "the program ended during the attempts"
+echo "beside the running program: the setup program and uninstall.exe /S (in place) returned 32;" \
+    "uninstall.exe /S from its copy removed nothing either; by hand, the setup program asked and," \
+    "cancelled, returned 32"
 # Closed as Windows closes a program (WM_CLOSE), so it takes its instance lock away itself.
 "$wine" taskkill /im rzt.exe >/dev/null 2>&1 || true
 for _ in $(seq 80); do kill -0 "$rzt" 2>/dev/null || break; sleep 0.25; done
