@@ -311,33 +311,31 @@ void frmMain::SaveCommand() {
     request.filterIndex = 1;
     request.defaultSuffix = QStringLiteral("csv");
     request.confirmOverwrite = true;
-    // No link check while the user chooses a file: a device given up meanwhile would take the
-    // window away, and one found again would empty the text this save is for, which would then
-    // be saved as an empty file. A device gone meanwhile is found gone at the next check.
-    const bool checking = timComm.isActive();
-    timComm.stop();
+    // What is saved is what was shown when the user asked to save it. The link check goes on
+    // while the dialog is open: a device given up meanwhile starts the search, and one found
+    // again empties the text box for the next download before the user has chosen the file.
+    const QString shown = txt->Text();
     QString path;
     {
         const QScopedValueRollback choosing(choosingFile_, true);
         path = dialogs_.SaveFileName(this, request);
     }
-    if (checking && !link_.Ending()) timComm.start();
     if (link_.Ending() || path.isEmpty()) return;
 
     // The dialog answers with "/" on every platform; the user reads the path, in the messages
     // and later in the registry, with the system's own separators.
-    SaveData(QDir::toNativeSeparators(path));
+    SaveData(QDir::toNativeSeparators(path), shown);
     // Remembered whatever the outcome: the user chose that folder.
     RememberSavedFolder(*link_.Reg, path);
 }
 
-void frmMain::SaveData(const QString& path) {
+void frmMain::SaveData(const QString& path, const QString& text) {
     lblStatus->setText(StatusSaving);
     // Events run while the file is written: no second command and no link check meanwhile.
     EnableButtons(false);
     const bool checking = timComm.isActive();
     timComm.stop();
-    const SaveOutcome outcome = WriteSaveFile(path, txt->Text());
+    const SaveOutcome outcome = WriteSaveFile(path, text);
     // Text that streams in after the download does not make it unsaved again: the download
     // is what the user saved.
     if (outcome.Ok()) unsaved_ = false;

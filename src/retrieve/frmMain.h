@@ -70,7 +70,7 @@ private:
     void RetrieveData(const QString& letter);
     void ConvertLineEnds();
     void SaveCommand();
-    void SaveData(const QString& path);
+    void SaveData(const QString& path, const QString& text);
     void ExitSequence();
     void SignOff();
 
