@@ -250,9 +250,11 @@ void CommandLineDownload::Say(const QString& line) const {
     WriteText(stderr, QStringLiteral("rzt: ") + line + QLatin1Char('\n'));
 }
 
-bool CommandLineDownload::OutputRefused() const {
-    if (request_.output == QStringLiteral("-")) return false;
-    const OutputTarget target = ExamineOutput(request_.output);
+OutputTarget CommandLineDownload::Output() const {
+    return request_.output == QStringLiteral("-") ? OutputTarget() : ExamineOutput(request_.output);
+}
+
+bool CommandLineDownload::OutputRefused(const OutputTarget& target) const {
     if (target.refused.Ok()) return false;
     Say(OneLine(SaveFailureText(target.refused, target.subject)));
     return true;
@@ -260,7 +262,7 @@ bool CommandLineDownload::OutputRefused() const {
 
 int CommandLineDownload::Run() {
     // Before the device is asked for anything: a download that cannot be saved is not begun.
-    if (OutputRefused()) return DownloadStatus::NotWritten;
+    if (OutputRefused(Output())) return DownloadStatus::NotWritten;
     if (request_.limitSeconds > 0) limit_.start(Milliseconds(request_.limitSeconds));
     if (!ports_) ports_ = PlatformPortSource(link_);
     const int found = Search();
@@ -431,7 +433,8 @@ int CommandLineDownload::Download() {
 
 int CommandLineDownload::Save(const QString& text) {
     // Again: the folder or a planted link may have changed during a long download.
-    if (OutputRefused()) return DownloadStatus::NotWritten;
+    const OutputTarget target = Output();
+    if (OutputRefused(target)) return DownloadStatus::NotWritten;
     saving_ = true;
     SaveOutcome outcome;
     qint64 size = 0;
@@ -439,7 +442,7 @@ int CommandLineDownload::Save(const QString& text) {
     if (request_.output == QStringLiteral("-")) {
         shownPath = QStringLiteral("standard output");
         outcome = WriteStandardOutput(text, &size);
-    } else if (ExamineOutput(request_.output).direct) {
+    } else if (target.direct) {
         shownPath = QDir::toNativeSeparators(request_.output);
         outcome = WriteDirect(shownPath, text, &size);
     } else {

@@ -5,6 +5,7 @@
 // It is the link's windows (LinkWindows) for the length of one run.
 
 #include "LinkWindows.h"
+#include "OutputTarget.h"
 #include "search/PortAccess.h"
 
 #include <QElapsedTimer>
@@ -101,8 +102,10 @@ private:
     void SearchTick();
     int Download();
     int Save(const QString& text);
+    // What --output names, looked at now (nothing to look at for standard output).
+    OutputTarget Output() const;
     // Says why --output cannot be saved to, when it cannot.
-    bool OutputRefused() const;
+    bool OutputRefused(const OutputTarget& target) const;
     void Say(const QString& line) const;
     void EndSearch(int status);
     void Unwind(bool timedOut);
