@@ -6,7 +6,7 @@
 #  - QTBUG-120412: a wait on a port that is not open dereferences a null notifier. Fixed in 6.6.3
 #    and 6.7.0; the link never waits on a closed port, so 6.5 is enough.
 # A tree built from an older release with both fixes applied says so in a PATCHES file at its
-# top (the shared MinGW-w64 toolchain's Qt 6.4.2 does).
+# top (the shared toolchains folder once shipped such a 6.4.2; its 6.8.2 needs none).
 #
 # rzt_check_windows_serialport(<version> <qt prefix>) stops the configure on a Qt that has
 # neither. Also runs as a script: cmake -DVERSION=6.4.2 -DPREFIX=<dir> -P QtSerialPortCheck.cmake

@@ -4,8 +4,6 @@
 # phantom COM12 with no port behind it), Wine's com9 linked to the device's pseudo-terminal,
 # rzt.exe started with no options on a virtual X display with Qt's windows plugin.
 #   tests/e2e/wine-search.sh            (after scripts/windows and the native rzt-sim)
-#   tests/e2e/wine-search.sh --unfixed  the same with the toolchain's Qt6SerialPort.dll built
-#                                       without its QTBUG-108450 fix: passes only if the run fails
 # Then, as a user would (xdotool on the virtual display): identification opens the retrieval
 # window; "&Timer Only", "&RPM Only", "&Chronograph Only" and "&All Data" each download and are
 # saved through "&Save", and each file must hold exactly what the device sent after the saving
@@ -16,55 +14,19 @@
 # on another Qt6SerialPort.dll. RZT_E2E_DROP (see x-await.sh) leaves out the first keystroke of
 # the steps it names, as if it had been lost.
 # Before that, a small program (wine_two_completions.cpp) has Qt take two completions of the port
-# in one batch and then waits for more, which crashes Qt Serial Port 6.4.2 as released.
+# in one batch and then waits for more, which crashed Qt Serial Port before 6.5 (QTBUG-108450): a
+# guard that the Qt6SerialPort.dll the program ships never brings it back.
 # RZT_E2E_STEPS="batch drive" (the default) chooses the parts to run.
 # Wine 8.0 needs two stand-ins, both test scaffolding: pty_as_uart.c (the pty answers the
 # modem-line calls) and wine_comm_wait.c (the completion of Qt's comm wait, and the empty read
 # that ends at once).
 # Leaves the PNGs, the saved files (saved/) and the device's data and log (device/, sim.out) in
-# build/e2e (build/e2e-unfixed).
+# build/e2e.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/prereqs
 rzt_install_prereqs "${RZT_E2E_PACKAGES[@]}"
 root=$PWD
-
-if [ "${1:-}" = --unfixed ]; then
-    # The program must not get through on Qt Serial Port 6.4.2 as released: two completions
-    # handled in one batch make its next waitForReadyRead read from an empty queue.
-    toolchains=$(dirname "${RZT_QT_WINDOWS_TARBALL:-$(cd .. && pwd)/shared/toolchains/x}")
-    dll=$toolchains/unfixed/Qt6SerialPort.dll
-    [ -f "$dll" ] || { echo "No $dll" >&2; exit 1; }
-    (cd "$toolchains" && grep ' unfixed/Qt6SerialPort.dll$' SHA256SUMS | sha256sum -c --quiet) ||
-        { echo "$dll does not match $toolchains/SHA256SUMS" >&2; exit 1; }
-    out=$root/build/e2e-unfixed
-    size=$(x86_64-w64-mingw32-objdump -p "$dll" | awk '$1 == "SizeOfImage" { print $2 }')
-    # $1: the steps to run, which must fail.
-    fails() {
-        ! RZT_E2E_OUT=$out RZT_E2E_SERIALPORT_DLL=$dll RZT_E2E_STEPS=$1 "$0" ||
-            { echo "FAIL: $1 passed on the Qt6SerialPort.dll without the QTBUG-108450 fix" >&2; return 1; }
-    }
-    # True when the program's Wine log $1 shows a fault inside the Qt6SerialPort.dll it loaded.
-    crashed_in_dll() {
-        local base crash at
-        base=$(grep -a -o 'Loaded L"[^"]*Qt6SerialPort.dll" at [0-9A-Fa-f]*' "$out/$1" | sed -n '1s/.* at //p')
-        crash=$(grep -a -m 1 '^wine: Unhandled .* at address ' "$out/$1" || true)
-        at=$(sed 's/.* at address \([0-9A-Fa-f]*\).*/\1/' <<<"$crash")
-        [ -n "$base" ] && [ -n "$crash" ] && (( 0x$at >= 0x$base && 0x$at < 0x$base + 0x$size )) || return 1
-        printf '%s\nThat is Qt6SerialPort.dll+0x%x.\n' "$crash" $(( 0x$at - 0x$base ))
-    }
-    fails batch
-    crashed_in_dll batch.log ||
-        { echo "FAIL: two completions in one batch failed on the unfixed DLL, but not by a crash in it" >&2; exit 1; }
-    echo "PASS: two completions in one batch crash the unfixed Qt6SerialPort.dll, as they must"
-    fails drive
-    grep -q '^retrieval window open$' "$out/drive.log" ||
-        { echo "FAIL: the program on the unfixed DLL failed before the device was identified" >&2; exit 1; }
-    # Reading from the empty queue mostly faults at once; it may also leave the program hung.
-    crashed_in_dll rzt.log || echo "No crash reported: the program stopped answering (shots in $out)"
-    echo "PASS: the program identified the device, then failed on the unfixed Qt6SerialPort.dll, as it must"
-    exit 0
-fi
 
 out=${RZT_E2E_OUT:-$root/build/e2e}
 . tests/e2e/wine-bed.sh
