@@ -33,7 +33,7 @@ out=${RZT_E2E_OUT:-$root/build/e2e}
 rm -rf "$out/saved"
 mkdir -p "$out/saved"
 # The program of the batch step below.
-x86_64-w64-mingw32-g++-posix -std=c++17 -O2 -Wall -Wextra -I"$qt/include" -I"$qt/include/QtCore" \
+x86_64-w64-mingw32-g++-posix -std=c++17 -O2 -Wall -Wextra -Wno-attributes -I"$qt/include" -I"$qt/include/QtCore" \
     -I"$qt/include/QtSerialPort" -DQT_NO_DEBUG -o "$out/wine_two_completions.exe" \
     tests/e2e/wine_two_completions.cpp -L"$qt/lib" -lQt6SerialPort -lQt6Core
 
