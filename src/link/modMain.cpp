@@ -63,6 +63,10 @@ void modMain::Send(const QString& command) {
     Comm.flush();
 }
 
+bool modMain::InputWaiting() const {
+    return PortInputWaiting(Comm);
+}
+
 QString modMain::ReadAllWaiting() {
     if (!Comm.isOpen()) return QString();
     return QString::fromLatin1(Comm.readAll());

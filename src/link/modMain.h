@@ -98,6 +98,10 @@ public:
     void EndProgram(int exitCode = 0);
     bool Ending() const { return timers_.Ending(); }
 
+    // True while the driver or the port holds received bytes the program has not yet been told
+    // of: the line has not been quiet, whatever the clock says.
+    bool InputWaiting() const;
+
     // Serial settings of the device.
     static constexpr qint32 BaudRate = 19200;
 
