@@ -13,12 +13,17 @@ mkdir -p "$out"
 x86_64-w64-mingw32-gcc-posix -O2 -Wall -Wextra -o "$out/wine_uia_probe.exe" \
     tests/e2e/wine_uia_probe.c -loleacc -lole32 -loleaut32 -luuid
 export wine wineserver exe out
+# The prefix is kept between runs, but not one another Wine made: this one would first update
+# it, and the program would not start within the wait.
+made_by=$("$wine" --version)
+[ "$(cat "$out/prefix.wine" 2>/dev/null)" = "$made_by" ] || rm -rf "$WINEPREFIX"
 if [ ! -d "$WINEPREFIX" ]; then
     mkdir -p "$WINEPREFIX"
     "$wine" wineboot >/dev/null 2>&1
     "$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null
     "$wineserver" -k
     "$wineserver" -w
+    echo "$made_by" >"$out/prefix.wine"
 fi
 
 title="ZORV - RZT Software / Device Search  -  Version 1.01.0132"
