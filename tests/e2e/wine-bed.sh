@@ -46,7 +46,7 @@ if [[ $standins = *" wine_comm_wait "* ]]; then
     WINEQT_PLUGIN_PATH+=";$(dos "$out/plugins")"
     export WINEQT_QPA_GENERIC_PLUGINS=winecommwait
 fi
-used="${preload:+pty_as_uart }${comm_wait:+wine_comm_wait}"
+used="${preload:+pty_as_uart}${preload:+${comm_wait:+ }}${comm_wait:+wine_comm_wait}"
 echo "stand-ins: ${used:-none}"
 
 # A session left over from an earlier run would hold the old prefix.
