@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Windows build under Wine, asked for its search window through UI Automation as a Windows
 # screen reader would (wine_uia_probe.c): Qt turns its accessibility on at the first such
-# request. Checks that the window answers with its title and the control type of a window, and
-# that the program still runs afterwards. Prints what the probe read; the program's output and a
-# picture stay in build/e2e-a11y.
+# request. Checks that the window, found by its title, answers as Qt's (framework "Qt"), and that
+# the program still runs afterwards. Prints what the probe read (the control type and the
+# elements, which Wine 8.0 does not give and Wine 10.0 does); the program's output and a picture
+# stay in build/e2e-a11y.
 #   tests/e2e/wine-a11y.sh        (after scripts/windows)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
