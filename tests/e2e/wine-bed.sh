@@ -5,10 +5,13 @@
 # built (pty_as_uart.so; wine_comm_wait.c as the Qt generic plugin rzt.exe loads and as the plain
 # $out/wine_comm_wait.dll for programs that load it themselves), and the simulated device with
 # planted data, its pty linked as Wine's com9. RZT_E2E_SERIALPORT_DLL puts another
-# Qt6SerialPort.dll ahead of Qt's on the DLL path. Leaves, besides wine-env.sh's: out, sim,
-# serialport (the Qt6SerialPort.dll programs must load), simpid, pty, and in $out/device the
-# device's header.txt and timer, rpm, chrono and all as NAME.txt (sent) and NAME.expected (what
-# "&Save" must write for it). The device takes commands written to $out/sim.in and logs to
+# Qt6SerialPort.dll ahead of Qt's on the DLL path. RZT_E2E_STANDINS names the stand-ins put in
+# (default "pty_as_uart wine_comm_wait"; empty for none), to measure which a Wine still needs:
+# both are always built, and one left out is neither preloaded nor loaded. Leaves, besides
+# wine-env.sh's: out, sim, serialport (the Qt6SerialPort.dll programs must load), simpid, pty,
+# preload (pty_as_uart.so, or nothing, for LD_PRELOAD), comm_wait (1 when wine_comm_wait is in),
+# and in $out/device the device's header.txt and timer, rpm, chrono and all as NAME.txt (sent)
+# and NAME.expected (what "&Save" must write for it). The device takes commands written to $out/sim.in and logs to
 # $out/sim.out. Ends the session and the device on exit.
 out=${out:-$PWD/build/e2e}
 . tests/e2e/wine-env.sh
@@ -35,8 +38,16 @@ if [ -n "${RZT_E2E_SERIALPORT_DLL:-}" ]; then
     serialport=$out/serialport/Qt6SerialPort.dll
     WINEPATH="$(dos "$out/serialport");$WINEPATH"
 fi
-WINEQT_PLUGIN_PATH+=";$(dos "$out/plugins")"
-export WINEQT_QPA_GENERIC_PLUGINS=winecommwait
+standins=" ${RZT_E2E_STANDINS-pty_as_uart wine_comm_wait} "
+preload= comm_wait=
+[[ $standins != *" pty_as_uart "* ]] || preload=$out/pty_as_uart.so
+if [[ $standins = *" wine_comm_wait "* ]]; then
+    comm_wait=1
+    WINEQT_PLUGIN_PATH+=";$(dos "$out/plugins")"
+    export WINEQT_QPA_GENERIC_PLUGINS=winecommwait
+fi
+used="${preload:+pty_as_uart}${preload:+${comm_wait:+ }}${comm_wait:+wine_comm_wait}"
+echo "stand-ins: ${used:-none}"
 
 # A session left over from an earlier run would hold the old prefix.
 "$wineserver" -k 2>/dev/null || true

@@ -43,7 +43,7 @@ download_and_save() {
 # The server opens the pty; at its hang-up (unplug) it dumps its objects to stderr.
 "$wineserver" -p 2>"$out/wineserver.log"
 # loaddll: wine-search.sh checks which Qt6SerialPort.dll the program loaded.
-LD_PRELOAD=$out/pty_as_uart.so WINEDEBUG="$WINEDEBUG,+loaddll" "$wine" "$exe" >"$out/rzt.log" 2>&1 &
+LD_PRELOAD=$preload WINEDEBUG="$WINEDEBUG,+loaddll" "$wine" "$exe" >"$out/rzt.log" 2>&1 &
 sleep 4; shot search
 main=$(await "Retrive Data" 40) || { shot no-retrieval; echo "no retrieval window" >&2; exit 1; }
 echo "retrieval window open"

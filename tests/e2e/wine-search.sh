@@ -19,7 +19,7 @@
 # RZT_E2E_STEPS="batch drive" (the default) chooses the parts to run.
 # Wine 8.0 needs two stand-ins, both test scaffolding: pty_as_uart.c (the pty answers the
 # modem-line calls) and wine_comm_wait.c (the completion of Qt's comm wait, and the empty read
-# that ends at once).
+# that ends at once); RZT_E2E_STANDINS (see wine-bed.sh) leaves either out.
 # Leaves the PNGs, the saved files (saved/) and the device's data and log (device/, sim.out) in
 # build/e2e.
 set -euo pipefail
@@ -40,8 +40,8 @@ x86_64-w64-mingw32-g++-posix -std=c++17 -O2 -Wall -Wextra -Wno-attributes -I"$qt
 steps=${RZT_E2E_STEPS:-batch drive}
 # First, without a display: two completions in one batch, then waitForReadyRead (seconds).
 if [[ " $steps " = *" batch "* ]]; then
-    LD_PRELOAD=$out/pty_as_uart.so WINEDEBUG="$WINEDEBUG,+loaddll" "$wine" "$out/wine_two_completions.exe" \
-        COM9 "$(dos "$out/wine_comm_wait.dll")" >"$out/batch.log" 2>&1 || batch=$?
+    LD_PRELOAD=$preload WINEDEBUG="$WINEDEBUG,+loaddll" "$wine" "$out/wine_two_completions.exe" \
+        COM9 ${comm_wait:+"$(dos "$out/wine_comm_wait.dll")"} >"$out/batch.log" 2>&1 || batch=$?
     grep -a -E '^(round |[0-9]+ of |cannot |usage|wine: Unhandled)' "$out/batch.log" || true
     # A crash under Wine can still end with status 0: the program's last line must be there too.
     [ -z "${batch:-}" ] && grep -a -q '^\([0-9]*\) of \1 rounds answered' "$out/batch.log" &&
@@ -53,7 +53,7 @@ if [[ " $steps " = *" batch "* ]]; then
 fi
 [[ " $steps " = *" drive "* ]] || { echo PASS; exit 0; }
 
-export out wine wineserver exe
+export out wine wineserver exe preload
 rm -f "$out"/*.png
 xvfb-run -a -s "-screen 0 1024x768x24" tests/e2e/wine-drive.sh 2>&1 | tee "$out/drive.log" ||
     fail "the user's part stopped (shots, rzt.log and sim.out in $out)"

@@ -251,8 +251,9 @@ for run in "uninstall.exe /S _?=" "$(basename "$setup") /S"; do
     intact "$run"
 done
 "$wine" "$folder/uninstall.exe" /S
-# The copy (Temp\~nsuN.tmp\Un.exe) is started before the first one ends.
-ls -d "$c"/users/*/Temp/~nsu*.tmp >/dev/null 2>&1 || fail "uninstall.exe /S made no copy of itself"
+# The copy (Temp\~nsuN.tmp\Un.exe) is started before the first one ends. The user's Temp is
+# %USERPROFILE%\Temp in Wine 8, %USERPROFILE%\AppData\Local\Temp in Wine 10.
+[ -n "$(find "$c/users" -maxdepth 5 -path '*/Temp/~nsu*.tmp')" ] || fail "uninstall.exe /S made no copy of itself"
 for _ in $(seq 120); do pgrep -f '~nsu[^ ]*[.]tmp' >/dev/null || break; sleep 0.5; done
 intact "uninstall.exe /S"
 # Started by hand, the setup program says so before anything else; Cancel ends it with 32 too.
