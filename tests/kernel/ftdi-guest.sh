@@ -50,7 +50,7 @@ if ! dpkg -i "$host/rzt.deb" >"$host/dpkg.log" 2>&1; then
     result FAIL "dpkg -i $(dpkg-deb -f "$host/rzt.deb" Package Version | tr '\n' ' ')"
     finish
 fi
-result PASS "installed: $(dpkg-query -W -f '${Package} ${Version}' rzt), Qt $(dpkg-query -W -f '${Version}' libqt6core6 2>/dev/null || dpkg-query -W -f '${Version}' libqt6core6t64), kernel $(uname -r)"
+result PASS "installed: $(dpkg-query -W -f '${Package} ${Version}' rzt), Qt $(dpkg-query -W -f '${db:Status-Abbrev}${Version}\n' 'libqt6core6*' | sed -n 's/^ii *//p'), kernel $(uname -r)"
 
 # How much slower the guest runs code than the host: the host's reference job (see
 # ftdi_conductor.py) again here.

@@ -125,43 +125,42 @@ INIT
 }
 
 # Makes the guest of release $1 for the dependencies $2 in folder $3: vmlinuz and root.cpio.
+# Every step is checked on its own: this runs where a failing command does not end the script.
 guest_build() {
     local release=$1 depends=$2 into=$3 r kernel modules version
-    fresh_root_new "rzt-ftdi-guest-$release"
+    fresh_root_new "rzt-ftdi-guest-$release" || return 1
     r=$fresh_root
     roots+=("$r")
-    fresh_root_create "$r" "$release"
-    fresh_root_mount "$r"
-    apt_in "$r" update >"$into.log" 2>&1
-    apt_in "$r" satisfy --no-install-recommends "$depends" >>"$into.log" 2>&1
-    apt_in "$r" install --no-install-recommends "${guest_packages[@]}" >>"$into.log" 2>&1
-    # The kernel the release installs: linux-image-amd64 names the package of the version.
-    mkdir -p "$r/var/tmp/kernel"
-    root_run "$r" bash -c 'cd /var/tmp/kernel && apt-get -o APT::Sandbox::User=root -q download linux-image-amd64 &&
-        apt-get -o APT::Sandbox::User=root -q download "$(dpkg-deb -f linux-image-amd64_*.deb Depends | grep -o "linux-image-[0-9][^ ,]*" | head -n 1)"' \
-        >>"$into.log" 2>&1
-    kernel=$(ls "$r"/var/tmp/kernel/linux-image-[0-9]*.deb)
+    fresh_root_create "$r" "$release" && fresh_root_mount "$r" || return 1
+    {
+        apt_in "$r" update &&
+            apt_in "$r" satisfy --no-install-recommends "$depends" &&
+            apt_in "$r" install --no-install-recommends "${guest_packages[@]}" &&
+            # The kernel the release installs: linux-image-amd64 names the package of the version.
+            mkdir -p "$r/var/tmp/kernel" &&
+            root_run "$r" bash -c 'cd /var/tmp/kernel && apt-get -o APT::Sandbox::User=root -q download linux-image-amd64 &&
+                apt-get -o APT::Sandbox::User=root -q download "$(dpkg-deb -f linux-image-amd64_*.deb Depends |
+                    grep -o "linux-image-[0-9][^ ,]*" | head -n 1)"'
+    } >"$into.log" 2>&1 || return 1
+    kernel=$(ls "$r"/var/tmp/kernel/linux-image-[0-9]*.deb) || return 1
     echo "kernel: $(basename "$kernel")"
-    dpkg-deb -x "$kernel" "$r/var/tmp/kernel/x"
+    dpkg-deb -x "$kernel" "$r/var/tmp/kernel/x" || return 1
     modules=$(dirname "$(find "$r/var/tmp/kernel/x" -name modules.order | head -n 1)")
     version=$(basename "$modules")
-    cp "$r/var/tmp/kernel/x/boot/vmlinuz-$version" "$into/vmlinuz"
-    mkdir -p "$r/usr/lib/modules"
-    cp -a "$modules" "$r/usr/lib/modules/"
-    cp -a "$r"/var/tmp/kernel/x/boot/System.map-"$version" "$r/var/tmp/" 2>/dev/null || true
+    cp "$r/var/tmp/kernel/x/boot/vmlinuz-$version" "$into/vmlinuz" &&
+        mkdir -p "$r/usr/lib/modules" && cp -a "$modules" "$r/usr/lib/modules/" || return 1
     # Only the modules needed, with what they need: the whole set is several hundred MB.
     root_run "$r" bash -c '
-        set -e
+        set -eo pipefail
         depmod '"$version"'
         for m in '"${guest_modules[*]}"'; do modprobe -S '"$version"' --show-depends "$m"; done \
             | sed -n "s/^insmod \([^ ]*\).*/\1/p" | xargs -r realpath | sort -u >/var/tmp/keep
         find "$(realpath /lib/modules/'"$version"'/kernel)" -type f | sort | comm -23 - /var/tmp/keep | xargs -r rm -f
         depmod '"$version"'
-        echo "modules: $(wc -l </var/tmp/keep)"'
-    rm -rf "$r/var/tmp/kernel" "$r/var/tmp/keep" "$r/var/tmp/System.map-$version"
-    guest_init >"$r/init"
-    chmod 0755 "$r/init"
-    [ -e "$r/dev/console" ] || mknod -m 0600 "$r/dev/console" c 5 1
+        echo "modules: $(wc -l </var/tmp/keep)"' || return 1
+    rm -rf "$r/var/tmp/kernel" "$r/var/tmp/keep"
+    guest_init >"$r/init" && chmod 0755 "$r/init" || return 1
+    [ -e "$r/dev/console" ] || mknod -m 0600 "$r/dev/console" c 5 1 || return 1
     # The mounts (/proc, the downloaded packages, ...) stay out of the guest.
     _fresh_mounts_under "$r" | tac | while IFS= read -r where; do
         [ "$where" = "$r" ] || umount "$where"
@@ -172,9 +171,9 @@ guest_build() {
     rm -rf "$r"/usr/share/doc/* "$r"/usr/share/man/* "$r"/usr/share/info/* "$r"/usr/share/locale/* \
         "$r"/var/lib/apt/lists/* "$r"/var/cache/apt/*.bin "$r"/usr/lib/x86_64-linux-gnu/dri \
         "$r"/usr/lib/x86_64-linux-gnu/libLLVM* "$r"/usr/lib/x86_64-linux-gnu/libz3.so*
-    (cd "$r" && find . -xdev -print0 | cpio --null -o -H newc --quiet) >"$into/root.cpio"
+    (cd "$r" && find . -xdev -print0 | cpio --null -o -H newc --quiet) >"$into/root.cpio" || return 1
     echo "guest: $(du -m "$into/root.cpio" | cut -f1) MB cpio, kernel $version"
-    fresh_root_remove "$r"
+    fresh_root_remove "$r" || return 1
     roots=()
 }
 
