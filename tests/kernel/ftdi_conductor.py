@@ -22,6 +22,7 @@ the guest's (its /host/status) or 1.
 """
 
 import argparse
+import atexit
 import json
 import os
 import re
@@ -118,8 +119,9 @@ class Device:
             return len(self.letters)
 
     def stop(self):
-        self.proc.terminate()
-        self.proc.wait()
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            self.proc.wait()
 
 
 class Qmp:
@@ -182,6 +184,8 @@ def main():
         f.write(f"{reference:.0f}\n")
     print(f"figure reference-job-host {reference:.0f} ms", flush=True)
     device = Device(a.sim, share)
+    # Nothing is left running, however this ends.
+    atexit.register(device.stop)
     print(f"device on {device.pty}", flush=True)
 
     # Sockets in a short path of their own: a socket's path has a bound of 107 bytes.
@@ -206,7 +210,9 @@ def main():
         "-chardev", f"serial,id=line,path={device.pty}",
         "-trace", "enable=usb_serial_set_*", "-D", trace, "-msg", "timestamp=on",
     ], stdin=subprocess.DEVNULL)
+    atexit.register(lambda: qemu.poll() is None and qemu.kill())
     killer = threading.Timer(a.timeout, qemu.kill)
+    killer.daemon = True
     killer.start()
     for _ in range(300):
         if os.path.exists(qmp_path) and os.path.exists(ctl_path):
