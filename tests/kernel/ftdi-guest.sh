@@ -122,7 +122,9 @@ start=$(now_ms)
 ask plug
 for _ in $(seq 300); do [ -e /dev/ttyUSB0 ] && break; sleep 0.1; done
 ask first-probe
-check "found through udev: device_add to the first \"?\"" "$(figure) ms" [ "${reply%% *}" = ok ]
+# A generous bound: the guest runs the program many times slower than a machine would.
+soon() { [ "${reply%% *}" = ok ] && [ "$(figure)" -lt 15000 ]; }
+check "found through udev: device_add to the first \"?\" (< 15 s)" "$(figure) ms" soon
 check "identified: the retrieval window" "$(($(now_ms) - start)) ms after the plug request" identified
 
 props=$(udevadm info -q property -n /dev/ttyUSB0 2>&1)
@@ -134,9 +136,15 @@ check "udev rule: uaccess tag" "$(grep '^TAGS=' <<<"$props")" grep -q '^TAGS=.*:
 by_id() { [ "$(readlink -f /dev/serial/by-id/*)" = /dev/ttyUSB0 ]; }
 check "serial link by id" "$(ls /dev/serial/by-id/ 2>&1 | tr '\n' ' ')" by_id
 
+# A link check every 2 s from the end of the last one, which takes a little over 0.2 s.
+spaced() {
+    local gap
+    [ "${reply%% *}" = ok ] || return 1
+    for gap in $(figure); do [ "$gap" -ge 1900 ] && [ "$gap" -le 3000 ] || return 1; done
+}
 ask mark
 ask link-checks 3
-check "link checks, ms apart" "$(figure)" [ "${reply%% *}" = ok ]
+check "link checks, ms apart (1900 to 3000)" "$(figure)" spaced
 
 all_data
 save_as "$saved/all.csv"
@@ -172,7 +180,7 @@ check "pulled while connected: the port closed" "" port_closed "$pid"
 start=$(now_ms)
 ask plug
 ask first-probe
-check "plugged in again: device_add to the first \"?\"" "$(figure) ms" [ "${reply%% *}" = ok ]
+check "plugged in again: device_add to the first \"?\" (< 15 s)" "$(figure) ms" soon
 check "plugged in again: identified" "$(($(now_ms) - start)) ms after the plug request" identified
 
 # Pulled out one second into a download: what came is kept up to its last whole line, and is
