@@ -16,7 +16,9 @@ the guest's second serial port, one line each, answered with one line ("ok ..." 
   link-checks N           waits for N+1 "?" since the mark; the N gaps between them in ms
   pull-after L S          S seconds after the letter L arrived since the mark, pulled out
 
-Afterwards reads QEMU's trace for the line settings the guest's driver set last. Figures go to
+Afterwards reads QEMU's trace for the line settings in force at each byte the device received,
+as the guest's driver set them. A reference job's CPU time here goes to the guest as
+/host/reference-host-ms before it starts. Figures go to
 standard output as "figure NAME VALUE" lines, faults as "FAIL ..." lines; the exit status is
 the guest's (its /host/status) or 1.
 """
@@ -223,27 +225,24 @@ def main():
     ctl.connect(ctl_path)
     lines = ctl.makefile("rw", encoding="latin-1", newline="\n")
 
-    plugged_at, mark, plugged = 0.0, 0, False
+    plugged_at, mark = 0.0, 0
 
     def pull():
-        nonlocal plugged
         start = time.monotonic()
         qmp.call("device_del", id="ftdi")
         qmp.await_event("DEVICE_DELETED", "ftdi")
-        plugged = False
         # No cable: nothing the device still had to send reaches the computer.
         device.command("off")
         return (time.monotonic() - start) * 1000
 
     def answer(request):
-        nonlocal plugged_at, mark, plugged
+        nonlocal plugged_at, mark
         word, *rest = request.split()
         if word == "plug":
             device.command("on")
             mark = device.position()
             plugged_at = time.monotonic()
             qmp.call("device_add", driver="usb-serial", id="ftdi", bus="xhci.0", chardev="line")
-            plugged = True
             return "ok"
         if word == "unplug":
             return f"ok {pull():.0f}"
