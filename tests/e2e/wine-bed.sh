@@ -76,30 +76,10 @@ holder=$!
 simpid=
 cleanup() { "$wineserver" -k 2>/dev/null || true; kill $simpid "$holder" 2>/dev/null || true; }
 trap cleanup EXIT
-# Header and the three kinds of data, with spaces around some lines (which the saved file must
-# not keep), a tab at a line's end (which it keeps) and Latin-1 bytes. "A" sends T, R and C in turn.
+# The device's header and data (tests/planted_device.py).
 rm -rf "$out/device"
 mkdir -p "$out/device"
-python3 - "$out" <<'PY'
-import sys
-out = sys.argv[1] + "/device"
-header = b"RZT-3000,SN 004211,V2.05\r\n  Kind,No.,Date,Time,Reading,Unit \r\n"
-def lines(kind, reading):
-    text = ""
-    for i in range(1, 41):
-        pad = " " * (i % 4)
-        text += f"{pad}{kind},{i:04d},02/03/2024,09:{i % 60:02d}:{(7 * i) % 60:02d},{reading(i)}{pad}\r\n"
-    return text.encode("latin-1")
-data = {"timer": lines("T", lambda i: f"{1.5 + 0.25 * i:.3f},s"),
-        "rpm": lines("R", lambda i: f"{800 + 37 * i},rpm"),
-        "chrono": lines("C", lambda i: f"{30 + i * 0.7:.1f},m/s,{i % 30}\u00b0C\t")}
-data["all"] = data["timer"] + data["rpm"] + data["chrono"]
-open(out + "/header.txt", "wb").write(header)
-for name, text in data.items():
-    open(f"{out}/{name}.txt", "wb").write(text)
-    sent = (header + text).split(b"\r\n")[:-1]
-    open(f"{out}/{name}.expected", "wb").write(b"".join(l.strip(b" ") + b"\r\n" for l in sent))
-PY
+python3 tests/planted_device.py "$out/device"
 "$sim" --header-file "$out/device/header.txt" --timer-file "$out/device/timer.txt" \
     --rpm-file "$out/device/rpm.txt" --chrono-file "$out/device/chrono.txt" < "$out/sim.in" > "$out/sim.out" 2>&1 &
 simpid=$!

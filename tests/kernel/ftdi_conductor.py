@@ -37,46 +37,21 @@ import tempfile
 import threading
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import planted_device  # noqa: E402
+
 # The reference job, as tests/kernel/ftdi-guest.sh runs it too: plain C code, no instructions
 # that one CPU has and another lacks.
 REFERENCE = 'for i in 1 2 3 4; do gzip -9 -c <"$1"; done >/dev/null'
 WAIT = 90  # seconds: a generous bound for anything the guest, run under TCG, waits for
 
 
-def planted_data(folder):
-    """The device's header and readings: spaces around some lines (a saved file drops them), a
-    tab at a line's end (kept) and Latin-1 bytes. Returns the files rzt-sim takes."""
-    header = b"RZT-3000,SN 004211,V2.05\r\n  Kind,No.,Date,Time,Reading,Unit \r\n"
-
-    def lines(kind, reading):
-        text = ""
-        for i in range(1, 41):
-            pad = " " * (i % 4)
-            text += f"{pad}{kind},{i:04d},02/03/2024,09:{i % 60:02d}:{(7 * i) % 60:02d},{reading(i)}{pad}\r\n"
-        return text.encode("latin-1")
-
-    kinds = {"timer": lines("T", lambda i: f"{1.5 + 0.25 * i:.3f},s"),
-             "rpm": lines("R", lambda i: f"{800 + 37 * i},rpm"),
-             "chrono": lines("C", lambda i: f"{30 + i * 0.7:.1f},m/s,{i % 30}\u00b0C\t")}
-    files = {"header": header, **kinds}
-    for name, text in files.items():
-        with open(os.path.join(folder, name + ".txt"), "wb") as f:
-            f.write(text)
-    sent = header + kinds["timer"] + kinds["rpm"] + kinds["chrono"]
-    with open(os.path.join(folder, "all.sent"), "wb") as f:
-        f.write(sent)
-    # What "Save" and --output write: each line without surrounding spaces, ended by CR LF.
-    with open(os.path.join(folder, "all.expected"), "wb") as f:
-        f.write(b"".join(line.strip(b" ") + b"\r\n" for line in sent.split(b"\r\n")[:-1]))
-    return files
-
-
 class Device:
     """rzt-sim, and what it received, each letter with the host's monotonic time it was read."""
 
     def __init__(self, sim, folder):
-        files = planted_data(folder)
-        args = [sim, "--verbose"] + [a for name in files for a in (f"--{name}-file", os.path.join(folder, name + ".txt"))]
+        files = planted_device.write(folder)
+        args = [sim, "--verbose"] + [a for name, path in files.items() for a in (f"--{name}-file", path)]
         self.log = open(os.path.join(folder, "sim.log"), "w")
         self.proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      stderr=subprocess.PIPE, text=True, encoding="latin-1")
