@@ -168,6 +168,9 @@ void TstDownloadCli::download_data() {
     // Not held, refused: the hint, and the search goes on until --wait ends.
     QTest::newRow("a port this user may not open") << "timer" << "refused" << 2
                                                    << "may not be opened by you";
+    // The rest of a download another run stopped halfway, still coming as the port opens.
+    QTest::newRow("the device still sending") << "timer" << "still sending" << 0
+                                              << "Device Found: RZT-3000 SN 004211  Version 2.05";
     QTest::newRow("Ctrl+C while the data comes") << "all" << "interrupt" << 130
                                                  << "interrupted: nothing saved";
     // As a line that never goes quiet: data that would take a minute, and a bound of 5 s.
@@ -250,6 +253,10 @@ void TstDownloadCli::download() {
         wait.last().clear();
     } else if (situation == QLatin1String("endless")) {
         wait << QStringLiteral("--max-time") << QStringLiteral("5");
+    } else if (situation == QLatin1String("still sending")) {
+        // About 1.5 s of it at the line rate, most of it after the port has opened.
+        SetDevice([](SimConfig& c) { c.lineRate = true; });
+        sim_->send(QByteArray("C,17,00:01.250\r\n").repeated(180));
     }
     const bool signalled = situation == QLatin1String("interrupt") || situation == QLatin1String("hang-up");
     if (signalled || situation == QLatin1String("endless")) {
