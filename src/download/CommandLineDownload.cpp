@@ -481,6 +481,13 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
     return TRUE;
 }
 
+// Points the stream at the console this program is attached to. Opened for reading too:
+// GetConsoleMode needs read access, and without it WriteText would take the console for a file
+// and write UTF-8, which the console shows in its own code page.
+void ReopenOnConsole(std::FILE* stream) {
+    if (std::freopen("CONOUT$", "w+", stream)) std::setvbuf(stream, nullptr, _IONBF, 0);
+}
+
 } // namespace
 
 void UseParentConsole() {
@@ -490,8 +497,8 @@ void UseParentConsole() {
     // Attached even when both streams were handed over: Ctrl+C at that console reaches only the
     // programs attached to it.
     if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
-    if (!outGiven && std::freopen("CONOUT$", "w", stdout)) std::setvbuf(stdout, nullptr, _IONBF, 0);
-    if (!errGiven && std::freopen("CONOUT$", "w", stderr)) std::setvbuf(stderr, nullptr, _IONBF, 0);
+    if (!outGiven) ReopenOnConsole(stdout);
+    if (!errGiven) ReopenOnConsole(stderr);
 }
 
 QStringList CommandLineArguments(int argc, char* argv[]) {
