@@ -56,7 +56,7 @@ result PASS "installed: $(dpkg-query -W -f '${Package} ${Version}' rzt), Qt $(dp
 # ftdi_conductor.py) again here.
 cp "$host/rzt.deb" /var/tmp/reference
 TIMEFORMAT='%3U %3S'
-times=$({ time sh -c 'for i in 1 2 3 4; do gzip -9 -c <"$1"; done >/dev/null' reference /var/tmp/reference; } 2>&1)
+times=$({ time sh "$host/reference.sh" /var/tmp/reference; } 2>&1)
 read -r user system <<<"$times"
 guest_ms=$((10#${user/./} + 10#${system/./}))
 host_ms=$(cat "$host/reference-host-ms")

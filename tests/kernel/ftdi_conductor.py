@@ -17,8 +17,8 @@ the guest's second serial port, one line each, answered with one line ("ok ..." 
   pull-after L S          S seconds after the letter L arrived since the mark, pulled out
 
 Afterwards reads QEMU's trace for the line settings in force at each byte the device received,
-as the guest's driver set them. A reference job's CPU time here goes to the guest as
-/host/reference-host-ms before it starts. Figures go to
+as the guest's driver set them. A reference job (/host/reference.sh) and its CPU time here
+(/host/reference-host-ms) go to the guest before it starts. Figures go to
 standard output as "figure NAME VALUE" lines, faults as "FAIL ..." lines; the exit status is
 the guest's (its /host/status) or 1.
 """
@@ -40,8 +40,8 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import planted_device  # noqa: E402
 
-# The reference job, as tests/kernel/ftdi-guest.sh runs it too: plain C code, no instructions
-# that one CPU has and another lacks.
+# The reference job, run here and in the guest (tests/kernel/ftdi-guest.sh): plain C code, no
+# instructions that one CPU has and another lacks.
 REFERENCE = 'for i in 1 2 3 4; do gzip -9 -c <"$1"; done >/dev/null'
 WAIT = 90  # seconds: a generous bound for anything the guest, run under TCG, waits for
 
@@ -153,8 +153,11 @@ def main():
     share = a.share
     # The CPU time of a reference job here, for the guest to measure its own against: TCG runs
     # the guest's code many times slower than this machine runs it.
+    job = os.path.join(share, "reference.sh")
+    with open(job, "w") as f:
+        f.write(REFERENCE + "\n")
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
-    subprocess.run(["sh", "-c", REFERENCE, "reference", os.path.join(share, "rzt.deb")], check=True)
+    subprocess.run(["sh", job, os.path.join(share, "rzt.deb")], check=True)
     after = resource.getrusage(resource.RUSAGE_CHILDREN)
     reference = (after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime) * 1000
     with open(os.path.join(share, "reference-host-ms"), "w") as f:
